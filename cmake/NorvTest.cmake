@@ -1,0 +1,42 @@
+# norv_gtest(NAME src... [LIBS lib...] [LABELS l...] [FIXTURES f...] [TIMEOUT s])
+# One GoogleTest executable = one CTest test (one process per executable).
+# In the cross build CTest runs it through wine (CMAKE_CROSSCOMPILING_EMULATOR).
+function(norv_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;LABELS;FIXTURES" ${ARGN})
+  if(NOT BUILD_TESTING OR NORV_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${T_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest)
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE norv_testmain)
+    set(kind win32)
+  else()
+    target_link_libraries(${name} PRIVATE gtest_main)
+    set(kind native)
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${kind};${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+  if(T_FIXTURES)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
+  endif()
+endfunction()
+
+# norv_vsftpd_fixture(NAME ADDR PORT ROOT)
+# A real FTP server for the tests that name the fixture: started before the
+# first of them, stopped after the last (by process id).
+function(norv_vsftpd_fixture name addr port root)
+  if(NOT BUILD_TESTING)
+    return()
+  endif()
+  set(state ${CMAKE_BINARY_DIR}/fixtures/${name})
+  add_test(NAME fixture_${name}_start
+    COMMAND ${NORV_ROOT}/scripts/vsftpd.sh start ${state} ${addr} ${port} ${root})
+  add_test(NAME fixture_${name}_stop
+    COMMAND ${NORV_ROOT}/scripts/vsftpd.sh stop ${state})
+  set_tests_properties(fixture_${name}_start PROPERTIES FIXTURES_SETUP ${name} LABELS fixture)
+  set_tests_properties(fixture_${name}_stop PROPERTIES FIXTURES_CLEANUP ${name} LABELS fixture)
+endfunction()

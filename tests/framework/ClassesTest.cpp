@@ -48,12 +48,14 @@ TEST(FileStream, CreateAppendAndTheErrorsOfMissingFiles) {
         TFileStream f(path, TFileStream::fmAppend);
         f.WriteText("def");
     }
-    TFileStream f(path, TFileStream::fmOpenRead);
-    EXPECT_EQ(f.Size(), 6);
-    TMemoryStream m;
-    m.CopyFrom(f, 0);
-    EXPECT_EQ(std::string(m.Memory(), m.Bytes()), "abcdef");
-    std::remove(path.c_str());
+    {
+        TFileStream f(path, TFileStream::fmOpenRead);
+        EXPECT_EQ(f.Size(), 6);
+        TMemoryStream m;
+        m.CopyFrom(f, 0);
+        EXPECT_EQ(std::string(m.Memory(), m.Bytes()), "abcdef");
+    }
+    ASSERT_EQ(std::remove(path.c_str()), 0);
     EXPECT_THROW(TFileStream(path, TFileStream::fmOpenRead), EFOpenError);
     EXPECT_THROW(TFileStream(testing::TempDir() + "no/such/dir/x", TFileStream::fmCreate), EFCreateError);
 }

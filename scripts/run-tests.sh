@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# The hermetic test runner. Runs every suite inside a fresh network namespace
+# (and a mount namespace with a private /etc/hosts), so fixed ports, mirror
+# addresses, host names and the silent host are the tests' own and no packet
+# leaves the machine.
+#
+#   run-tests.sh            native suites, then the Win32 suites under Wine
+#   run-tests.sh --bench    the benchmarks under bench/ instead
+#   run-tests.sh --shell    an interactive shell inside the environment
+#
+# Inside: loopback up; a veth pair with a static neighbour entry for the silent
+# address NORV_SILENT_ADDR (packets to it vanish); Xvfb; a persistent
+# wineserver with the project's WINEPREFIX under build/. Everything started
+# here is stopped at the end by its process id.
+set -u
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD:-$root/build}
+case "$build" in /*) ;; *) build=$root/$build ;; esac
+
+if [ -z "${NORV_IN_NS:-}" ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo -E"
+  exec $sudo unshare --net --mount --fork env NORV_IN_NS=1 BUILD="$build" bash "$0" "$@"
+fi
+
+mode=test
+[ "${1:-}" = "--bench" ] && mode=bench
+[ "${1:-}" = "--shell" ] && mode=shell
+
+pids=()
+cleanup() {
+  if [ -n "${WINEPREFIX:-}" ]; then /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; fi
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  # vsftpd instances that fixtures or benchmarks left running
+  for f in "$build"/*/fixtures/*/pid "$build"/bench/*/pid; do
+    [ -f "$f" ] && kill "$(cat "$f")" 2>/dev/null && rm -f "$f"
+  done
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+
+# --- network -----------------------------------------------------------------
+ip link set lo up
+mount --bind "$root/tests/hosts" /etc/hosts
+ip link add norv-s0 type veth peer name norv-s1
+ip addr add 198.18.0.1/24 dev norv-s0
+ip link set norv-s0 up
+ip link set norv-s1 up
+ip neigh replace 198.18.0.2 lladdr 02:00:5e:00:00:02 dev norv-s0 nud permanent
+export NORV_SILENT_ADDR=198.18.0.2
+# Echo for everyone in the namespace (Wine's ICMP uses ping sockets when not root).
+sysctl -qw net.ipv4.ping_group_range="0 2147483647" 2>/dev/null || true
+
+# --- display -----------------------------------------------------------------
+disp=90
+while [ -e "/tmp/.X$disp-lock" ] || [ -e "/tmp/.X11-unix/X$disp" ]; do disp=$((disp + 1)); done
+Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=":$disp"
+for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+
+# --- wine --------------------------------------------------------------------
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export NORV_SCREENSHOTS="$(cd "$build" && pwd)/screenshots"
+mkdir -p "$NORV_SCREENSHOTS"
+export NORV_SCREENSHOTS="Z:${NORV_SCREENSHOTS//\//\\}"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "run-tests: creating the Wine prefix (once per build folder)" >&2
+  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w
+fi
+/usr/lib/wine/wineserver -p >/dev/null 2>&1
+# The first program of a session starts Wine's background services; start them
+# here, detached from every pipe, or CTest would wait for them to close its
+# output pipe when the first test ends.
+/usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1
+
+rc=0
+case "$mode" in
+shell)
+  bash -i
+  ;;
+bench)
+  for b in "$root"/bench/*.sh; do
+    [ -f "$b" ] || continue
+    echo "=== $(basename "$b")"
+    BUILD="$build" bash "$b" || rc=1
+  done
+  ;;
+test)
+  echo "=== native suites"
+  (cd "$build/native" && ctest --output-on-failure) || rc=1
+  echo "=== Win32 suites under Wine"
+  (cd "$build/win64" && ctest --output-on-failure) || rc=1
+  ;;
+esac
+exit $rc

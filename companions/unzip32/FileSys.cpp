@@ -15,7 +15,12 @@ namespace {
 
 #ifdef _WIN32
 using StatBuf = struct _stat64;
-int StatPath(const std::string& p, StatBuf* st) { return _stat64(p.c_str(), st); }
+// The C runtime's stat fails on a folder path that ends in a backslash, unless it is a drive root.
+int StatPath(const std::string& p, StatBuf* st) {
+    std::string q = p;
+    while (q.size() > 1 && (q.back() == '\\' || q.back() == '/') && !(q.size() == 3 && q[1] == ':')) q.pop_back();
+    return _stat64(q.c_str(), st);
+}
 int Seek(std::FILE* f, uint64_t off) { return _fseeki64(f, static_cast<__int64>(off), SEEK_SET); }
 int64_t Tell(std::FILE* f) { return _ftelli64(f); }
 int SeekEnd(std::FILE* f) { return _fseeki64(f, 0, SEEK_END); }

@@ -7,6 +7,8 @@
 #   run-tests.sh            native suites, then the Win32 suites under Wine
 #   run-tests.sh --bench    the benchmarks under bench/ instead
 #   run-tests.sh --shell    an interactive shell inside the environment
+#   run-tests.sh --run CMD  one command inside the environment (for example
+#                           "cd build/win64 && ctest -R socket --output-on-failure")
 #
 # Inside: loopback up; a veth pair with a static neighbour entry for the silent
 # address NORV_SILENT_ADDR (packets to it vanish); Xvfb; a persistent
@@ -26,6 +28,7 @@ fi
 mode=test
 [ "${1:-}" = "--bench" ] && mode=bench
 [ "${1:-}" = "--shell" ] && mode=shell
+[ "${1:-}" = "--run" ] && mode=run
 
 pids=()
 cleanup() {
@@ -81,6 +84,10 @@ rc=0
 case "$mode" in
 shell)
   bash -i
+  ;;
+run)
+  shift
+  (cd "$root" && bash -c "$*") || rc=$?
   ;;
 bench)
   for b in "$root"/bench/*.sh; do

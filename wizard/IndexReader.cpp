@@ -92,7 +92,7 @@ bool TIndexFile::TextAfterCtrlZ() {
 std::optional<std::string_view> ReadIndexLine(TIndexLineBuffer& buffer, TIndexFile& file) {
     size_t n = 0;
     while (n < IndexLineMax) {
-        if (file.pos_ == file.len_ && !file.Refill()) break;
+        if ((file.pos_ == file.len_ || file.ended_) && !file.Refill()) break;
         const unsigned char* p = file.block_ + file.pos_;
         const size_t span = std::min(file.len_ - file.pos_, IndexLineMax - n);
         const size_t k = FindLineControl(p, span);

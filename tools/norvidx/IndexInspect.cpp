@@ -125,7 +125,7 @@ public:
             if (o.Acted) {
                 Set(o.Tag == TIndexTag::Path ? kPath : kDate, lineNo);
             } else if (o.Before == TVersionIndexParser::InDescription) {
-                Warn(lineNo, std::string(IndexTagName(o.Tag)) +
+                Warn(lineNo, Quoted(IndexTagName(o.Tag)) +
                                  " inside a description that is not closed with \"<~description>\": ignored");
             }
             break;

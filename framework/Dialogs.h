@@ -1,6 +1,7 @@
 // Modal file-open and file-save dialogs with a can-close hook.
 #pragma once
 #include <windows.h>
+#include <commdlg.h>
 
 #include <functional>
 #include <string>

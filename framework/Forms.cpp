@@ -74,8 +74,8 @@ void TApplication::ProcessMessages() {
 
 void TApplication::Run() {
     Initialize();
-    if (Terminated) return;
-    if (MainForm) MainForm->Show();
+    if (Terminated || !MainForm) return;
+    MainForm->Show();
     MSG msg;
     while (!Terminated) {
         BOOL r = GetMessageA(&msg, nullptr, 0, 0);

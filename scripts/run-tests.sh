@@ -72,6 +72,8 @@ export NORV_SCREENSHOTS="Z:${NORV_SCREENSHOTS//\//\\}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "run-tests: creating the Wine prefix (once per build folder)" >&2
   /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+  # Without a window manager under Xvfb, Wine draws the window frames itself.
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   /usr/lib/wine/wineserver -w
 fi
 /usr/lib/wine/wineserver -p >/dev/null 2>&1

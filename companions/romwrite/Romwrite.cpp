@@ -1,0 +1,126 @@
+// The flashing tool. No flash chip is reachable from here, so the "flash part"
+// is a file, Flashpart.bin beside this program: the image is written into it,
+// read back and compared, with a small progress window on the way. The
+// outcome goes to HKLM\SOFTWARE\NORV\NORVUpdate, value "Error Code" (DWORD),
+// and is also the exit code:
+//   530 flashed   531 image missing or unreadable   532 image empty or larger
+//   than the part   533 the part cannot be written   534 read-back differs
+//   535 no image named on the command line
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+const DWORD kPartCapacity = 16u << 20;
+HWND progressWindow = nullptr, progressBar = nullptr;
+
+void Report(DWORD code) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        RegSetValueExA(key, "Error Code", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&code), sizeof(code));
+        RegCloseKey(key);
+    }
+}
+
+void Pump() {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+}
+
+void OpenProgress(HINSTANCE inst, const std::string& image) {
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = inst;
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = "RomwriteWindow";
+    RegisterClassA(&wc);
+    int w = 320, h = 96;
+    progressWindow = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "RomwriteWindow", "Romwrite - writing the BIOS",
+                                     WS_POPUP | WS_CAPTION, (GetSystemMetrics(SM_CXSCREEN) - w) / 2,
+                                     (GetSystemMetrics(SM_CYSCREEN) - h) / 2, w, h, nullptr, nullptr, inst, nullptr);
+    std::string label = "Image: " + image;
+    CreateWindowExA(0, "STATIC", label.c_str(), WS_CHILD | WS_VISIBLE | SS_PATHELLIPSIS, 8, 6, w - 22, 16,
+                    progressWindow, nullptr, inst, nullptr);
+    progressBar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 8, 28, w - 22, 18, progressWindow,
+                                  nullptr, inst, nullptr);
+    SendMessageA(progressBar, PBM_SETRANGE32, 0, 200);
+    ShowWindow(progressWindow, SW_SHOWNOACTIVATE);
+    Pump();
+}
+
+void Progress(int step) {  // 0..100 writing, 100..200 verifying
+    if (progressBar) SendMessageA(progressBar, PBM_SETPOS, static_cast<WPARAM>(step), 0);
+    Pump();
+}
+
+std::string PartPath() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string p = path;
+    size_t slash = p.rfind('\\');
+    return (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + "Flashpart.bin";
+}
+
+DWORD Flash(const std::string& imagePath) {
+    std::FILE* in = std::fopen(imagePath.c_str(), "rb");
+    if (!in) return 531;
+    std::vector<unsigned char> image;
+    unsigned char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), in)) > 0) {
+        image.insert(image.end(), buf, buf + n);
+        if (image.size() > kPartCapacity) break;
+    }
+    bool readError = std::ferror(in) != 0;
+    std::fclose(in);
+    if (readError) return 531;
+    if (image.empty() || image.size() > kPartCapacity) return 532;
+
+    const std::string part = PartPath();
+    std::FILE* out = std::fopen(part.c_str(), "wb");
+    if (!out) return 533;
+    for (size_t off = 0; off < image.size(); off += sizeof(buf)) {
+        size_t len = image.size() - off < sizeof(buf) ? image.size() - off : sizeof(buf);
+        if (std::fwrite(image.data() + off, 1, len, out) != len) {
+            std::fclose(out);
+            return 533;
+        }
+        Progress(static_cast<int>(off * 100 / image.size()));
+    }
+    if (std::fclose(out) != 0) return 533;
+
+    std::FILE* back = std::fopen(part.c_str(), "rb");
+    if (!back) return 534;
+    size_t off = 0;
+    bool same = true;
+    while (same && (n = std::fread(buf, 1, sizeof(buf), back)) > 0) {
+        if (off + n > image.size() || std::memcmp(buf, image.data() + off, n) != 0) same = false;
+        off += n;
+        Progress(100 + static_cast<int>(off * 100 / image.size()));
+    }
+    std::fclose(back);
+    return same && off == image.size() ? 530 : 534;
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int) {
+    // The command line is the tool's own path and the image path, each quoted
+    // when it holds blanks; the runtime splits it by the usual rules.
+    DWORD code = 535;
+    if (__argc >= 2) {
+        OpenProgress(inst, __argv[1]);
+        code = Flash(__argv[1]);
+        Progress(200);
+    }
+    Report(code);
+    if (progressWindow) DestroyWindow(progressWindow);
+    return static_cast<int>(code);
+}

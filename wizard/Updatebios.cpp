@@ -1,0 +1,108 @@
+#include "Updatebios.h"
+
+#include "Forms.h"
+#include "Selectwork.h"
+
+TUpdateBios* UpdateBios = nullptr;
+HMODULE RomscopeHandle = nullptr;
+TRomscopeGetBIOSFileInfo Romscope_GetBIOSFileInfo = nullptr;
+TRomscopeGetBIOSROMInfo Romscope_GetBIOSROMInfo = nullptr;
+TRomInfoRecord RomInfoRecord = {};
+
+TUpdateBios::TUpdateBios() {
+    char path[256] = {};
+    GetModuleFileNameA(nullptr, path, sizeof(path));
+    path[sizeof(path) - 1] = '\0';
+    std::string folder = path;
+    size_t slash = folder.rfind('\\');
+    if (slash != std::string::npos) {
+        folder.resize(slash);
+        SetCurrentDirectoryA(folder.c_str());
+    }
+
+    RomscopeHandle = LoadLibraryA("Romscope.dll");
+    if (!RomscopeHandle) MessageBoxA(nullptr, "Can't load Romscope.dll", "Error", MB_OK);
+    if (RomscopeHandle) {
+        Romscope_GetBIOSFileInfo =
+            reinterpret_cast<TRomscopeGetBIOSFileInfo>(GetProcAddress(RomscopeHandle, "Romscope_GetBIOSFileInfo"));
+        Romscope_GetBIOSROMInfo =
+            reinterpret_cast<TRomscopeGetBIOSROMInfo>(GetProcAddress(RomscopeHandle, "Romscope_GetBIOSROMInfo"));
+    }
+    if (!Romscope_GetBIOSFileInfo || !Romscope_GetBIOSROMInfo)
+        MessageBoxA(nullptr, "Romscope is error", "Error", MB_OK);
+}
+
+bool TUpdateBios::Loaded() const { return Romscope_GetBIOSFileInfo && Romscope_GetBIOSROMInfo; }
+
+void TUpdateBios::ReadRomInfo() {
+    TRomInfoRecord& r = RomInfoRecord;
+    int result = Romscope_GetBIOSROMInfo(r.ModelName, r.RomInfo, r.Info3, r.Info4, r.Info5);
+    if (result != 0) {
+        ModelName.clear();
+        RomInfo.clear();
+        MessageBoxA(nullptr, "The program can't be executed in Windows NT.", "NORV Update", MB_OK);
+        return;
+    }
+    // The library must terminate both texts inside their buffers; a library
+    // that does not still cannot make us read past them.
+    ModelName.assign(r.ModelName, strnlen(r.ModelName, sizeof(r.ModelName)));
+    RomInfo.assign(r.RomInfo, strnlen(r.RomInfo, sizeof(r.RomInfo)));
+}
+
+bool TUpdateBios::BoardFound() {
+    ReadRomInfo();
+    return !ModelName.empty();
+}
+
+std::string FlashToolFolder() {
+    if (SelectWork) return SelectWork->AppPath;
+    // Without the page (component tests): the program's folder.
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string folder = path;
+    size_t slash = folder.rfind('\\');
+    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+}
+
+bool TUpdateBios::FlashImage() {
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNorvKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                    &disposition);
+    // Only a value that this run of the tool writes may count: an earlier
+    // run's 530 must not turn a silent failure into a success.
+    if (key) RegDeleteValueA(key, kErrorCodeValue);
+
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+#if !defined(_WIN64)
+    static_assert(sizeof(STARTUPINFOA) == 68, "the process start-up record is 68 bytes");
+#endif
+    const std::string tool = FlashToolFolder() + "Romwrite.exe";
+    // Both paths quoted: temporary folders and image paths often hold blanks.
+    std::string cmd = "\"" + tool + "\" \"" + ImagePath + "\"";
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(tool.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (key) RegCloseKey(key);
+        return false;
+    }
+    DWORD code = STILL_ACTIVE;
+    do {
+        Sleep(100);
+        if (!GetExitCodeProcess(pi.hProcess, &code)) break;
+    } while (code == STILL_ACTIVE);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+
+    bool ok = false;
+    if (key) {
+        DWORD value = 0, size = sizeof(value);
+        if (RegQueryValueExA(key, kErrorCodeValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
+                ERROR_SUCCESS &&
+            size == sizeof(value))
+            ok = value == kFlashSucceeded;
+        RegCloseKey(key);
+    }
+    return ok;
+}

@@ -9,6 +9,8 @@
 #   run-tests.sh --shell    an interactive shell inside the environment
 #   run-tests.sh --run CMD  one command inside the environment (for example
 #                           "cd build/win64 && ctest -R socket --output-on-failure")
+# NORV_HOSTS names another hosts file (the demo's); NORV_USE_DISPLAY=1 uses the
+# caller's DISPLAY instead of starting Xvfb.
 #
 # Inside: loopback up; a veth pair with a static neighbour entry for the silent
 # address NORV_SILENT_ADDR (packets to it vanish); Xvfb; a persistent
@@ -22,7 +24,8 @@ case "$build" in /*) ;; *) build=$root/$build ;; esac
 if [ -z "${NORV_IN_NS:-}" ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo -E"
-  exec $sudo unshare --net --mount --fork env NORV_IN_NS=1 BUILD="$build" bash "$0" "$@"
+  exec $sudo unshare --net --mount --fork env NORV_IN_NS=1 BUILD="$build" NORV_HOSTS="${NORV_HOSTS:-}" \
+    NORV_USE_DISPLAY="${NORV_USE_DISPLAY:-}" DISPLAY="${DISPLAY:-}" XAUTHORITY="${XAUTHORITY:-}" bash "$0" "$@"
 fi
 
 mode=test
@@ -44,7 +47,7 @@ trap cleanup EXIT
 
 # --- network -----------------------------------------------------------------
 ip link set lo up
-mount --bind "$root/tests/hosts" /etc/hosts
+mount --bind "${NORV_HOSTS:-$root/tests/hosts}" /etc/hosts
 ip link add norv-s0 type veth peer name norv-s1
 ip addr add 198.18.0.1/24 dev norv-s0
 ip link set norv-s0 up
@@ -55,12 +58,14 @@ export NORV_SILENT_ADDR=198.18.0.2
 sysctl -qw net.ipv4.ping_group_range="0 2147483647" 2>/dev/null || true
 
 # --- display -----------------------------------------------------------------
-disp=90
-while [ -e "/tmp/.X$disp-lock" ] || [ -e "/tmp/.X11-unix/X$disp" ]; do disp=$((disp + 1)); done
-Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$disp"
-for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+if [ -z "${NORV_USE_DISPLAY:-}" ]; then
+  disp=90
+  while [ -e "/tmp/.X$disp-lock" ] || [ -e "/tmp/.X11-unix/X$disp" ]; do disp=$((disp + 1)); done
+  Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$disp"
+  for _ in $(seq 1 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+fi
 
 # --- wine --------------------------------------------------------------------
 export WINEPREFIX="$build/wineprefix"

@@ -1,31 +1,270 @@
 #include "Selectversion.h"
 
+#include <commctrl.h>
+
+#include "Qvftp.h"
 #include "Selectserver.h"
 #include "Selectwork.h"
+#include "Unpack.h"
+#include "Updatebios.h"
 
 TSelectVersion* SelectVersion = nullptr;
 
 namespace {
 const std::vector<std::string> kDescription = {"Select the version you want for your update.",
                                                "What's new in this version:"};
+const char kDownloadFailed[] = "Can't download driver/bios,please choose another site.";
+
+void Message(const char* text) { MessageBoxA(nullptr, text, "NORV Update", MB_OK); }
+
+bool SameText(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
 }  // namespace
+
+std::string LocationDirectory(const std::string& location) {
+    size_t p = location.find_last_of("/\\");
+    return p == std::string::npos ? std::string() : location.substr(0, p + 1);
+}
+
+std::string LocationFileName(const std::string& location) {
+    size_t p = location.find_last_of("/\\");
+    return p == std::string::npos ? location : location.substr(p + 1);
+}
+
+std::string NameExtension(const std::string& name) {
+    size_t p = name.rfind('.');
+    return p == std::string::npos ? name : name.substr(p + 1);
+}
+
+bool SafeLocalName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7f || c == ':') return false;
+    return true;
+}
 
 TSelectVersion::TSelectVersion(TComponent* owner)
     : TWizardPage(owner, TPageKind::Version, "BGVERSION", "Select the Version ", kDescription) {
     VersionList = MainList;
-    VersionList->OnDrawItem = nullptr;  // plain text items
-    BgImage->SetTransparentColor(RGB(255, 255, 255));
-    NorvLogo->SetTransparentColor(RGB(255, 255, 255));
     for (const char* placeholder :
          {"Update Bios from local disk", "Update Bios/Driver from internet", "Download Bios/Driver from internet"})
         VersionList->Add(placeholder);
+    TRichEdit::Options opt;
+    opt.border3d = true;
+    opt.scrollBars = true;
+    opt.wordWrap = false;
+    opt.enabled = true;
+    opt.charset = CHINESEBIG5_CHARSET;
+    VersionDesc = new TRichEdit(this, 208, 104, 249, 121, opt);
+    SaveDialog1 = new TSaveDialog(this);
+    SaveDialog1->Filter = "All Files (*.*)|*.*";
+    SaveDialog1->Options = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
+    DownloadProgress = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 208, 258, 249, 8, Handle(), nullptr,
+                                       Application->Instance, nullptr);
+
+    BgImage->SetTransparentColor(RGB(255, 255, 255));
+    NorvLogo->SetTransparentColor(RGB(255, 255, 255));
+    NextBtn->OnClick = [this](TObject* s) { NextBtnClick(s); };
     BackBtn->OnClick = [this](TObject* s) { BackBtnClick(s); };
     CancelBtn->OnClick = [this](TObject* s) { CancelBtnClick(s); };
+    VersionList->OnChange = [this](TObject* s) { VersionListChange(s); };
+    SaveDialog1->OnCanClose = [this](TObject* s, bool& c) { SaveDialog1CanClose(s, c); };
+    SaveDialog1->OnClose = [this](TObject* s) { SaveDialog1Close(s); };
     OnClose = [this](TObject* s, TCloseAction& a) { FormClose(s, a); };
     OnShow = [this](TObject* s) { FormShow(s); };
 }
 
+TSelectVersion::~TSelectVersion() { DestroyComponents(); }
+
+VersionInfo* TSelectVersion::Entry(int index) const {
+    if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return nullptr;
+    return entries_[static_cast<size_t>(index)].get();
+}
+
+void TSelectVersion::ShowIndexMessage(const std::string& text) { Message(text.c_str()); }
+
+void TSelectVersion::Clear() {
+    VersionList->Clear();
+    entries_.clear();
+}
+
+void TSelectVersion::Add(const std::string& text, std::unique_ptr<VersionInfo> entry) {
+    // Items before the first entry (the placeholders) carry none.
+    entries_.resize(static_cast<size_t>(VersionList->Count()));
+    VersionList->Add(text, entry.get());
+    entries_.push_back(std::move(entry));
+}
+
 void TSelectVersion::FormShow(TObject*) { MoveToPagePosition(); }
+
+void TSelectVersion::FillDescription() {
+    VersionDesc->ClearLines();
+    VersionInfo* e = Entry(VersionList->ItemIndex());
+    if (!e || !e->DescLines) return;
+    for (int i = 0; i < e->DescLines->Count(); ++i) {
+        // A stored line keeps its line feed: appending it leaves an empty
+        // last line, which goes again, so each line shows once.
+        VersionDesc->AddLine((*e->DescLines)[i]);
+        VersionDesc->DeleteLine(VersionDesc->LineCount() - 1);
+    }
+}
+
+void TSelectVersion::VersionListChange(TObject*) { FillDescription(); }
+
+bool TSelectVersion::LoadIndex() {
+    TQVFTP* ftp = SelectServer->QVFTP1;
+    const std::string& temp = SelectWork->TempPath;
+    const std::string siteIndex = temp + "Path.idx";
+    if (!ftp->Connected) {
+        try {
+            ftp->Connect();
+        } catch (const Exception&) {
+            // The transfer below fails and says so.
+        }
+    }
+    try {
+        ftp->ChangeDir(SelectServer->SitePath);
+        ftp->Download("Path.idx", siteIndex);
+    } catch (const Exception&) {
+        if (AppTerminating()) return false;
+        Message(kDownloadFailed);
+        return false;
+    }
+    TIndexContext ctx{UpdateBios->ModelName, CurrentEntry, *this, *this};
+    if (!FindIndexPath(ctx, siteIndex, "Motherboard") && !FindIndexPath(ctx, siteIndex, "Default")) {
+        Message("Can't find update infomation on this server.");
+        DeleteFileA(siteIndex.c_str());
+        return false;
+    }
+    DeleteFileA(siteIndex.c_str());
+    const std::string location = CurrentEntry ? CurrentEntry->FilePath : std::string();
+    if (location.empty()) return true;
+
+    const std::string dir = LocationDirectory(location), name = LocationFileName(location);
+    const std::string versionIndex = temp + name;
+    try {
+        if (!SafeLocalName(name)) throw Exception("Unsafe file name in the index");
+        ftp->ChangeDir(dir);
+        ftp->Download(name, versionIndex);
+    } catch (const Exception&) {
+        if (AppTerminating()) return false;
+        Message(kDownloadFailed);
+        return false;
+    }
+    CurrentEntry.reset();
+    if (ParseVersionIndex(ctx, versionIndex)) {
+        VersionList->SetItemIndex(VersionList->Count() - 1);
+        FillDescription();
+        return true;
+    }
+    Message("Can't find update infomation on the server.");
+    Application->Terminate();
+    return true;
+}
+
+void TSelectVersion::ShowProgress(bool on) {
+    if (on) {
+        LONG style = GetWindowLongA(DownloadProgress, GWL_STYLE) & ~PBS_MARQUEE;
+        SetWindowLongA(DownloadProgress, GWL_STYLE, style);
+        SendMessageA(DownloadProgress, PBM_SETRANGE32, 0, 1000);
+        SendMessageA(DownloadProgress, PBM_SETPOS, 0, 0);
+    }
+    ShowWindow(DownloadProgress, on ? SW_SHOWNA : SW_HIDE);
+}
+
+void TSelectVersion::UpdateProgress() {
+    TQVFTP* ftp = SelectServer->QVFTP1;
+    const long total = ftp->BytesTotal;
+    const long got = ftp->GetBytesRcvd();
+    LONG style = GetWindowLongA(DownloadProgress, GWL_STYLE);
+    if (total <= 0) {
+        // No size announced: a moving bar says that bytes arrive.
+        if (!(style & PBS_MARQUEE)) {
+            SetWindowLongA(DownloadProgress, GWL_STYLE, style | PBS_MARQUEE);
+            SendMessageA(DownloadProgress, PBM_SETMARQUEE, TRUE, 30);
+        }
+        return;
+    }
+    long pos = got >= total ? 1000 : static_cast<long>(static_cast<long long>(got) * 1000 / total);
+    SendMessageA(DownloadProgress, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+}
+
+void TSelectVersion::EnableButtons() {
+    NextBtn->SetEnabled(true);
+    BackBtn->SetEnabled(true);
+}
+
+void TSelectVersion::NextBtnClick(TObject*) {
+    VersionInfo* entry = Entry(VersionList->ItemIndex());
+    if (!entry) return;  // a placeholder or nothing selected
+    NextBtn->SetEnabled(false);
+    BackBtn->SetEnabled(false);
+    TQVFTP* ftp = SelectServer->QVFTP1;
+    const std::string dir = LocationDirectory(entry->FilePath), name = LocationFileName(entry->FilePath);
+    const std::string package = SelectWork->TempPath + name;
+    try {
+        if (!SafeLocalName(name)) throw Exception("Unsafe file name in the index");
+        if (!ftp->Connected) ftp->Connect();
+        ShowProgress(true);
+        ftp->OnPacketRecvd = [this](TObject*) { UpdateProgress(); };
+        ftp->ChangeDir(dir);
+        ftp->Download(name, package);
+        ftp->OnPacketRecvd = nullptr;
+        ShowProgress(false);
+    } catch (const Exception&) {
+        ftp->OnPacketRecvd = nullptr;
+        if (AppTerminating()) return;
+        ShowProgress(false);
+        Message(kDownloadFailed);
+        EnableButtons();
+        return;
+    }
+    DownloadedFile = package;
+
+    if (SelectWork->UpdateMethod == 2) {
+        SaveDialog1->InitialDir = SelectWork->AppPath;
+        SaveDialog1->FileName = LocationFileName(DownloadedFile);
+        Hide();
+        SaveDialog1->Execute();
+        EnableButtons();
+        return;
+    }
+    if (SameText(NameExtension(name), "zip")) {
+        TUnpackContext unpack{DownloadedFile, SelectWork->TempPath};
+        const bool ok = UnpackPackage(unpack);
+        DeleteFileA(package.c_str());
+        if (!ok) {
+            EnableButtons();
+            return;
+        }
+    }
+    if (SameText(NameExtension(DownloadedFile), "awd")) {
+        Hide();
+        UpdateBios->ImagePath = DownloadedFile;
+        if (UpdateBios->FlashImage())
+            Application->Terminate();
+        else
+            Show();
+    }
+    EnableButtons();
+}
+
+void TSelectVersion::SaveDialog1CanClose(TObject*, bool&) {
+    if (!CopyFileA(DownloadedFile.c_str(), SaveDialog1->FileName.c_str(), FALSE)) {
+        // The download is the user's only copy: keep it, and say why.
+        Message("Can't save the file. Choose another folder.");
+        return;
+    }
+    DeleteFileA(DownloadedFile.c_str());
+    Saved = true;
+    Close();
+}
+
+void TSelectVersion::SaveDialog1Close(TObject*) {
+    if (Saved)
+        Close();
+    else
+        Show();
+}
 
 void TSelectVersion::BackBtnClick(TObject*) { HandOver(SelectServer); }
 
@@ -34,7 +273,8 @@ void TSelectVersion::CancelBtnClick(TObject*) {
     SelectWork->Close();
 }
 
-void TSelectVersion::FormClose(TObject*, TCloseAction&) {
+void TSelectVersion::FormClose(TObject*, TCloseAction& Action) {
+    Action = TCloseAction::caHide;
     Hide();
     SelectWork->Close();
 }

@@ -1,22 +1,64 @@
 // The version page: the versions the server offers for the board, and the
 // download that saves or flashes the chosen one.
 #pragma once
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "Dialogs.h"
+#include "IndexReader.h"
 #include "PageFrame.h"
 
-class TSelectVersion : public TWizardPage {
+class TSelectVersion : public TWizardPage, private TIndexMessageSink, private TVersionListSink {
 public:
     explicit TSelectVersion(TComponent* owner);
+    ~TSelectVersion() override;
 
     TComboBox* VersionList;
+    TRichEdit* VersionDesc;
+    TSaveDialog* SaveDialog1;
+    HWND DownloadProgress = nullptr;  // thin bar under the list while a download runs
+
     std::string DownloadedFile;
     bool Saved = false;
+    std::unique_ptr<VersionInfo> CurrentEntry;
 
+    // Fetches the site index and the version index of the logged-in site and
+    // fills the list; false when the server page should stay (a message has
+    // been shown).
+    bool LoadIndex();
+    void VersionListChange(TObject* Sender);
+    void NextBtnClick(TObject* Sender);
+    void SaveDialog1CanClose(TObject* Sender, bool& CanClose);
+    void SaveDialog1Close(TObject* Sender);
     void BackBtnClick(TObject* Sender);
     void CancelBtnClick(TObject* Sender);
     void FormClose(TObject* Sender, TCloseAction& Action);
     void FormShow(TObject* Sender);
+
+    // The entry attached to a list item, or nullptr (placeholder texts).
+    VersionInfo* Entry(int index) const;
+
+private:
+    void ShowIndexMessage(const std::string& text) override;
+    void Clear() override;
+    void Add(const std::string& text, std::unique_ptr<VersionInfo> entry) override;
+    void FillDescription();
+    void ShowProgress(bool on);
+    void UpdateProgress();
+    void EnableButtons();
+
+    // The entries attached to the list's items, owned by the list.
+    std::vector<std::unique_ptr<VersionInfo>> entries_;
 };
 
 extern TSelectVersion* SelectVersion;
+
+// Server locations: directory part (up to and including the last slash or
+// backslash) and file name; the extension is the text after the last ".".
+std::string LocationDirectory(const std::string& location);
+std::string LocationFileName(const std::string& location);
+std::string NameExtension(const std::string& name);
+// False for a file name that must never be written into the temporary folder:
+// empty, ".", "..", or holding ":" or a control character.
+bool SafeLocalName(const std::string& name);

@@ -1,0 +1,83 @@
+// Walks the wizard through "Update BIOS from the Internet" on the demo's
+// mirrors, as a user would: AutoSelect, the newest version, the flash. Takes a
+// screenshot of each page and prints what happened.
+#include <cstdio>
+#include <string>
+
+#include "Program.h"
+
+using namespace drv;
+
+namespace {
+int Fail(const char* what) {
+    std::printf("demo: FAILED: %s\n", what);
+    return 1;
+}
+
+std::string Shot(HWND w, const char* name) {
+    std::string path = ScreenshotDir() + "\\" + name;
+    Screenshot(w, path);
+    return path;
+}
+
+bool WaitFor(int ms, const std::function<bool()>& cond) {
+    DWORD start = GetTickCount();
+    while (!cond()) {
+        if (static_cast<int>(GetTickCount() - start) > ms) return false;
+        Sleep(50);
+    }
+    return true;
+}
+}  // namespace
+
+int main() {
+    AppFolder app("sim", "real");
+    CopyInto(BinDir() + "sites\\demo\\NorvSite.dll", app.Path);
+    SetErrorCode(-1);
+    Program p(app.Path + "NorvUpdate.exe", app.Path);
+
+    HWND work = WaitForPage(p.Pid(), "Select the Update Method", 30000);
+    if (!work) return Fail("the update-method page did not appear");
+    Sleep(300);
+    Shot(work, "1-update-method.png");
+    SelectItem(Child(work, "ComboBox"), 1);
+    Click(Child(work, "Button", "&Next"));
+
+    HWND server = WaitForPage(p.Pid(), "Select the NORV Update Server", 15000);
+    if (!server) return Fail("the server page did not appear");
+    Sleep(300);
+    HWND list = Child(server, "ComboBox");
+    HWND autoSelect = Child(server, "Button", "&AutoSelect");
+    if (!autoSelect) return Fail("no AutoSelect button");
+    Shot(server, "2-server.png");
+    std::printf("demo: AutoSelect probes the mirrors one after the other (the first is silent)\n");
+    Click(autoSelect);
+    if (!WaitFor(30000, [&] { return WindowText(autoSelect) == "AutoSelect"; }))
+        return Fail("AutoSelect chose no mirror");
+    const int chosen = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
+    char mirror[256] = {};
+    SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(chosen), reinterpret_cast<LPARAM>(mirror));
+    std::printf("demo: chosen mirror: %s (entry %d)\n", mirror, chosen + 1);
+    Shot(server, "2-server-chosen.png");
+    Click(Child(server, "Button", "&Next"));
+
+    HWND version = WaitForPage(p.Pid(), "Select the Version ", 60000);
+    if (!version) return Fail("the version page did not appear");
+    Sleep(300);
+    HWND versions = Child(version, "ComboBox");
+    const int sel = static_cast<int>(SendMessageA(versions, CB_GETCURSEL, 0, 0));
+    char text[256] = {};
+    SendMessageA(versions, CB_GETLBTEXT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(text));
+    std::printf("demo: versions for the board: %d; chosen: %s\n",
+                static_cast<int>(SendMessageA(versions, CB_GETCOUNT, 0, 0)), text);
+    Shot(version, "3-version.png");
+    Click(Child(version, "Button", "&Next"));
+
+    const long code = p.Wait(120000);
+    if (code < 0) return Fail("the wizard did not end after the flash");
+    const long result = ReadErrorCode();
+    const std::string part = ReadFile(app.Path + "Flashpart.bin");
+    std::printf("demo: flash result: %ld (%s); the emulated part holds %u bytes; exit code %ld\n", result,
+                result == 530 ? "flashed" : "not flashed", static_cast<unsigned>(part.size()), code);
+    return result == 530 && code == 0 ? 0 : 1;
+}

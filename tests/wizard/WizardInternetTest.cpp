@@ -1,0 +1,247 @@
+// The Internet methods from start to end against real FTP servers (vsftpd on
+// the test namespace's mirror addresses), driven from outside like a user.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Program.h"
+
+using namespace drv;
+
+namespace {
+
+const char kWorkTitle[] = "Select the Update Method";
+const char kServerTitle[] = "Select the NORV Update Server";
+const char kVersionTitle[] = "Select the Version ";
+const char kDownloadFailed[] = "Can't download driver/bios,please choose another site.";
+
+// Entries of tests/wizard/sites.txt.
+enum Site { kSilent, kMirror2, kMirror3, kNoPath, kNoCategory, kNoBoard, kSetup, kDead, kUnsafe };
+
+std::string State() { return Env("NORV_E2E_STATE"); }
+std::string SiteFile(const std::string& rel) { return State() + "\\site\\" + rel; }
+int Logins(int mirror) {
+    std::string log = ReadFile(State() + "\\mirror" + std::to_string(mirror) + "\\vsftpd.log");
+    int n = 0;
+    for (size_t p = 0; (p = log.find("OK LOGIN", p)) != std::string::npos; ++p) ++n;
+    return n;
+}
+
+bool WaitFor(int ms, const std::function<bool()>& cond) {
+    DWORD start = GetTickCount();
+    while (!cond()) {
+        if (static_cast<int>(GetTickCount() - start) > ms) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+std::string ItemText(HWND combo, int i) {
+    char buf[512] = {};
+    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buf));
+    return buf;
+}
+
+// A wizard run with the test site library, up to the server page.
+struct Run {
+    explicit Run(int method, const std::string& romwrite = "real") : app("sim", romwrite) {
+        CopyInto(BinDir() + "sites\\e2e\\NorvSite.dll", app.Path);
+        SetErrorCode(-1);
+        p.reset(new Program(app.Path + "NorvUpdate.exe", app.Path));
+        work = WaitForPage(p->Pid(), kWorkTitle, 20000);
+        if (!work) return;
+        SelectItem(Child(work, "ComboBox"), method);
+        Click(Child(work, "Button", "&Next"));
+        server = WaitForPage(p->Pid(), kServerTitle, 15000);
+        if (server) list = Child(server, "ComboBox");
+    }
+    // Chooses a site by hand and presses Next.
+    void Next(int site) {
+        SelectItem(list, site);
+        Sleep(100);
+        Click(Child(server, "Button", "&Next"));
+    }
+    HWND WaitVersionPage(int ms = 60000) {
+        version = WaitForPage(p->Pid(), kVersionTitle, ms);
+        if (version) versions = Child(version, "ComboBox");
+        return version;
+    }
+    bool ErrorTextVisible() {
+        HWND e = ChildAt(server, "RichEdit20A", 216, 144);
+        return e && IsWindowVisible(e);
+    }
+    AppFolder app;
+    std::unique_ptr<Program> p;
+    HWND work = nullptr, server = nullptr, list = nullptr, version = nullptr, versions = nullptr;
+};
+
+TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed) {
+    Run r(1);
+    ASSERT_NE(r.server, nullptr);
+    EXPECT_EQ(ItemText(r.list, 0), "silent.norv.test");
+    EXPECT_EQ(SendMessageA(r.list, CB_GETCURSEL, 0, 0), 0) << "the first site is preselected";
+    Screenshot(r.server, ScreenshotDir() + "\\server-page.png");
+    HWND autoSelect = Child(r.server, "Button", "&AutoSelect");
+    ASSERT_NE(autoSelect, nullptr);
+    Click(autoSelect);
+    ASSERT_TRUE(WaitFor(2000, [&] { return WindowText(autoSelect) == "Stop"; }));
+    ASSERT_TRUE(WaitFor(30000, [&] { return WindowText(autoSelect) == "AutoSelect"; }));
+    // The second site answers first in list order, although the third answers too.
+    EXPECT_EQ(SendMessageA(r.list, CB_GETCURSEL, 0, 0), kMirror2);
+    Click(Child(r.server, "Button", "&Next"));
+
+    ASSERT_NE(r.WaitVersionPage(), nullptr);
+    Sleep(300);
+    Screenshot(r.version, ScreenshotDir() + "\\version-page.png");
+    ASSERT_EQ(SendMessageA(r.versions, CB_GETCOUNT, 0, 0), 3);
+    EXPECT_EQ(ItemText(r.versions, 0), "Version 1001");
+    EXPECT_EQ(SendMessageA(r.versions, CB_GETCURSEL, 0, 0), 2) << "the last version is selected";
+    HWND desc = ChildAt(r.version, "RichEdit20A", 208, 104);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_EQ(WindowText(desc), "Supports new processors.\r\nFixes the clock setting.");
+    EXPECT_EQ(WindowText(Child(r.version, "Button", "&Next")), "&Next");
+
+    const std::string temp = TempDir();
+    DeleteFileA((temp + "bios\\a1v1003.awd").c_str());
+    Click(Child(r.version, "Button", "&Next"));
+    EXPECT_EQ(r.p->Wait(60000), 0);
+    EXPECT_EQ(ReadErrorCode(), 530);
+    const std::string image = ReadFile(SiteFile("pub\\norv\\bios\\a1\\a1v1003.zip")).empty()
+                                  ? std::string()
+                                  : ReadFile(temp + "bios\\a1v1003.awd");
+    EXPECT_FALSE(image.empty()) << "the image is unpacked below the temporary folder";
+    EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == image);
+    EXPECT_FALSE(FileExists(temp + "a1v1003.zip")) << "the package is deleted after unpacking";
+    EXPECT_FALSE(FileExists(temp + "Path.idx"));
+    EXPECT_FALSE(FileExists(temp + "board.idx"));
+}
+
+TEST(InternetUpdate, ABareImageChosenByHandIsFlashedWithoutUnpacking) {
+    Run r(1);
+    ASSERT_NE(r.server, nullptr);
+    r.Next(kMirror3);
+    ASSERT_NE(r.WaitVersionPage(), nullptr);
+    SelectItem(r.versions, 0);
+    Sleep(200);
+    EXPECT_EQ(WindowText(ChildAt(r.version, "RichEdit20A", 208, 104)), "First release.\r\nSupports the 440BX chipset.");
+    Click(Child(r.version, "Button", "&Next"));
+    EXPECT_EQ(r.p->Wait(60000), 0);
+    EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == ReadFile(SiteFile("pub\\norv\\bios\\a1\\a1v1001.awd")));
+}
+
+TEST(DownloadOnly, SaveDialogOpensInTheProgramFolderWithThePackageName) {
+    Run r(2);
+    ASSERT_NE(r.server, nullptr);
+    r.Next(kMirror2);
+    ASSERT_NE(r.WaitVersionPage(), nullptr);
+    EXPECT_EQ(WindowText(Child(r.version, "Button", "&Save")), "&Save");
+    SelectItem(r.versions, 0);
+    Click(Child(r.version, "Button", "&Save"));
+    HWND dlg = WaitForFileDialog(r.p->Pid(), 30000);
+    ASSERT_NE(dlg, nullptr);
+    Sleep(300);
+    HWND name = GetDlgItem(dlg, 0x480);
+    if (!name) name = GetDlgItem(dlg, 0x47c);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(WindowText(name), "a1v1001.awd");
+    EXPECT_TRUE(FileExists(TempDir() + "a1v1001.awd")) << "downloaded into the temporary folder first";
+    // A bare name lands in the dialog's folder: the program's own.
+    ASSERT_NE(AnswerFileDialog(r.p->Pid(), "kept 1001.awd", 5000), "");
+    EXPECT_EQ(r.p->Wait(30000), 0);
+    EXPECT_TRUE(ReadFile(r.app.Path + "kept 1001.awd") == ReadFile(SiteFile("pub\\norv\\bios\\a1\\a1v1001.awd")));
+    EXPECT_FALSE(FileExists(TempDir() + "a1v1001.awd")) << "the temporary copy is gone";
+}
+
+TEST(DownloadOnly, ACancelledSaveShowsThePageAgainAndKeepsTheDownload) {
+    Run r(2);
+    ASSERT_NE(r.server, nullptr);
+    r.Next(kMirror2);
+    ASSERT_NE(r.WaitVersionPage(), nullptr);
+    DeleteFileA((TempDir() + "a1v1003.zip").c_str());
+    Click(Child(r.version, "Button", "&Save"));
+    HWND dlg = WaitForFileDialog(r.p->Pid(), 30000);
+    ASSERT_NE(dlg, nullptr);
+    Sleep(200);
+    CancelFileDialog(dlg);
+    EXPECT_NE(WaitForPage(r.p->Pid(), kVersionTitle, 10000), nullptr);
+    EXPECT_TRUE(FileExists(TempDir() + "a1v1003.zip"));
+    EXPECT_TRUE(IsWindowEnabled(Child(r.version, "Button", "&Save")));
+    Click(Child(r.version, "Button", "&Cancel"));
+    EXPECT_EQ(r.p->Wait(15000), 0);
+}
+
+TEST(ServerPage, DeadMirrorShowsErrorTextUntilTheSelectionChanges) {
+    Run r(1);
+    ASSERT_NE(r.server, nullptr);
+    EXPECT_FALSE(r.ErrorTextVisible());
+    r.Next(kDead);
+    ASSERT_TRUE(WaitFor(60000, [&] { return r.ErrorTextVisible(); }));
+    EXPECT_TRUE(IsWindowEnabled(Child(r.server, "Button", "&Next")));
+    EXPECT_TRUE(IsWindowEnabled(Child(r.server, "Button", "&Back")));
+    Screenshot(r.server, ScreenshotDir() + "\\server-page-error.png");
+    SelectItem(r.list, kMirror2);
+    ASSERT_TRUE(WaitFor(5000, [&] { return !r.ErrorTextVisible(); }));
+}
+
+TEST(ServerPage, BackAndNextWithoutAChangeNeedNoNewLogin) {
+    Run r(1);
+    ASSERT_NE(r.server, nullptr);
+    const int before = Logins(2);
+    r.Next(kMirror2);
+    ASSERT_NE(r.WaitVersionPage(), nullptr);
+    ASSERT_TRUE(WaitFor(5000, [&] { return Logins(2) == before + 1; }));
+    Click(Child(r.version, "Button", "&Back"));
+    ASSERT_NE(WaitForPage(r.p->Pid(), kServerTitle, 10000), nullptr);
+    Click(Child(r.server, "Button", "&Next"));
+    ASSERT_NE(WaitForPage(r.p->Pid(), kVersionTitle, 10000), nullptr);
+    Sleep(500);
+    EXPECT_EQ(Logins(2), before + 1) << "no new login and no new index fetch";
+    Click(Child(r.version, "Button", "&Cancel"));
+    EXPECT_EQ(r.p->Wait(15000), 0);
+}
+
+TEST(VersionPage, IndexFailuresGiveTheirMessages) {
+    struct Case {
+        int site;
+        const char* text;
+        bool ends;
+    };
+    for (Case c : {Case{kNoPath, kDownloadFailed, false},
+                   Case{kNoCategory, "Can't find update infomation on this server.", false},
+                   Case{kUnsafe, kDownloadFailed, false},
+                   Case{kNoBoard, "Can't find update infomation on the server.", true}}) {
+        SCOPED_TRACE(c.text);
+        Run r(1);
+        ASSERT_NE(r.server, nullptr);
+        r.Next(c.site);
+        MessageBoxInfo box;
+        ASSERT_TRUE(NextMessageBox(r.p->Pid(), 60000, &box));
+        EXPECT_EQ(box.text, c.text);
+        EXPECT_EQ(box.title, "NORV Update");
+        if (c.ends) {
+            EXPECT_EQ(r.p->Wait(15000), 0) << "no entry for the board ends the program";
+        } else {
+            EXPECT_NE(WaitForPage(r.p->Pid(), kServerTitle, 5000), nullptr) << "the server page stays";
+            Click(Child(r.server, "Button", "&Cancel"));
+            EXPECT_EQ(r.p->Wait(15000), 0);
+        }
+    }
+}
+
+TEST(VersionPage, APackageWhoseChoiceIsASetupProgramStartsNothing) {
+    Run r(1);
+    ASSERT_NE(r.server, nullptr);
+    r.Next(kSetup);
+    ASSERT_NE(r.WaitVersionPage(), nullptr);
+    DeleteFileA((TempDir() + "setup.exe").c_str());
+    Click(Child(r.version, "Button", "&Next"));
+    HWND next = Child(r.version, "Button", "&Next");
+    ASSERT_TRUE(WaitFor(30000, [&] { return FileExists(TempDir() + "setup.exe") && IsWindowEnabled(next); }));
+    EXPECT_TRUE(IsWindowVisible(r.version));
+    EXPECT_TRUE(r.p->Running());
+    EXPECT_EQ(ReadErrorCode(), -1) << "nothing was flashed";
+    Click(Child(r.version, "Button", "&Cancel"));
+    EXPECT_EQ(r.p->Wait(15000), 0);
+}
+
+}  // namespace

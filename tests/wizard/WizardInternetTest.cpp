@@ -106,9 +106,7 @@ TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed)
     Click(Child(r.version, "Button", "&Next"));
     EXPECT_EQ(r.p->Wait(60000), 0);
     EXPECT_EQ(ReadErrorCode(), 530);
-    const std::string image = ReadFile(SiteFile("pub\\norv\\bios\\a1\\a1v1003.zip")).empty()
-                                  ? std::string()
-                                  : ReadFile(temp + "bios\\a1v1003.awd");
+    const std::string image = ReadFile(temp + "bios\\a1v1003.awd");
     EXPECT_FALSE(image.empty()) << "the image is unpacked below the temporary folder";
     EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == image);
     EXPECT_FALSE(FileExists(temp + "a1v1003.zip")) << "the package is deleted after unpacking";

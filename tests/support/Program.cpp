@@ -172,7 +172,7 @@ BOOL CALLBACK CollectPages(HWND w, LPARAM lp) {
     auto* s = reinterpret_cast<PageSearch*>(lp);
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    if (pid == s->pid && IsWindowVisible(w) && ClassName(w) == "TNorvForm") s->pages.push_back(w);
+    if ((s->pid == 0 || pid == s->pid) && IsWindowVisible(w) && ClassName(w) == "TNorvForm") s->pages.push_back(w);
     return TRUE;
 }
 }  // namespace
@@ -218,7 +218,7 @@ BOOL CALLBACK FindDialog(HWND w, LPARAM lp) {
     auto* s = reinterpret_cast<DialogSearch*>(lp);
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    if (pid != s->pid || !IsWindowVisible(w) || ClassName(w) != "#32770") return TRUE;
+    if ((s->pid != 0 && pid != s->pid) || !IsWindowVisible(w) || ClassName(w) != "#32770") return TRUE;
     bool onlyStaticAndButtons = true;
     for (HWND c : Children(w)) {
         std::string cls = ClassName(c);

@@ -50,6 +50,7 @@ private:
 };
 
 // The visible page of the program whose Title reads title; nullptr on time-out.
+// A pid of 0 stands for any process (a program started by someone else).
 HWND WaitForPage(DWORD pid, const std::string& title, int timeoutMs);
 // Any visible page of the program (nullptr when none).
 HWND VisiblePage(DWORD pid);

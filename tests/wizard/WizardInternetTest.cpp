@@ -43,8 +43,8 @@ std::string ItemText(HWND combo, int i) {
 }
 
 // A wizard run with the test site library, up to the server page.
-struct Run {
-    explicit Run(int method, const std::string& romwrite = "real") : app("sim", romwrite) {
+struct WizardRun {
+    explicit WizardRun(int method, const std::string& romwrite = "real") : app("sim", romwrite) {
         CopyInto(BinDir() + "sites\\e2e\\NorvSite.dll", app.Path);
         SetErrorCode(-1);
         p.reset(new Program(app.Path + "NorvUpdate.exe", app.Path));
@@ -76,7 +76,7 @@ struct Run {
 };
 
 TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed) {
-    Run r(1);
+    WizardRun r(1);
     ASSERT_NE(r.server, nullptr);
     EXPECT_EQ(ItemText(r.list, 0), "silent.norv.test");
     EXPECT_EQ(SendMessageA(r.list, CB_GETCURSEL, 0, 0), 0) << "the first site is preselected";
@@ -115,7 +115,7 @@ TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed)
 }
 
 TEST(InternetUpdate, ABareImageChosenByHandIsFlashedWithoutUnpacking) {
-    Run r(1);
+    WizardRun r(1);
     ASSERT_NE(r.server, nullptr);
     r.Next(kMirror3);
     ASSERT_NE(r.WaitVersionPage(), nullptr);
@@ -128,7 +128,7 @@ TEST(InternetUpdate, ABareImageChosenByHandIsFlashedWithoutUnpacking) {
 }
 
 TEST(DownloadOnly, SaveDialogOpensInTheProgramFolderWithThePackageName) {
-    Run r(2);
+    WizardRun r(2);
     ASSERT_NE(r.server, nullptr);
     r.Next(kMirror2);
     ASSERT_NE(r.WaitVersionPage(), nullptr);
@@ -151,7 +151,7 @@ TEST(DownloadOnly, SaveDialogOpensInTheProgramFolderWithThePackageName) {
 }
 
 TEST(DownloadOnly, ACancelledSaveShowsThePageAgainAndKeepsTheDownload) {
-    Run r(2);
+    WizardRun r(2);
     ASSERT_NE(r.server, nullptr);
     r.Next(kMirror2);
     ASSERT_NE(r.WaitVersionPage(), nullptr);
@@ -169,7 +169,7 @@ TEST(DownloadOnly, ACancelledSaveShowsThePageAgainAndKeepsTheDownload) {
 }
 
 TEST(ServerPage, DeadMirrorShowsErrorTextUntilTheSelectionChanges) {
-    Run r(1);
+    WizardRun r(1);
     ASSERT_NE(r.server, nullptr);
     EXPECT_FALSE(r.ErrorTextVisible());
     r.Next(kDead);
@@ -182,7 +182,7 @@ TEST(ServerPage, DeadMirrorShowsErrorTextUntilTheSelectionChanges) {
 }
 
 TEST(ServerPage, BackAndNextWithoutAChangeNeedNoNewLogin) {
-    Run r(1);
+    WizardRun r(1);
     ASSERT_NE(r.server, nullptr);
     const int before = Logins(2);
     r.Next(kMirror2);
@@ -209,7 +209,7 @@ TEST(VersionPage, IndexFailuresGiveTheirMessages) {
                    Case{kUnsafe, kDownloadFailed, false},
                    Case{kNoBoard, "Can't find update infomation on the server.", true}}) {
         SCOPED_TRACE(c.text);
-        Run r(1);
+        WizardRun r(1);
         ASSERT_NE(r.server, nullptr);
         r.Next(c.site);
         MessageBoxInfo box;
@@ -227,7 +227,7 @@ TEST(VersionPage, IndexFailuresGiveTheirMessages) {
 }
 
 TEST(VersionPage, APackageWhoseChoiceIsASetupProgramStartsNothing) {
-    Run r(1);
+    WizardRun r(1);
     ASSERT_NE(r.server, nullptr);
     r.Next(kSetup);
     ASSERT_NE(r.WaitVersionPage(), nullptr);

@@ -55,9 +55,7 @@ int main() {
     if (!WaitFor(30000, [&] { return WindowText(autoSelect) == "AutoSelect"; }))
         return Fail("AutoSelect chose no mirror");
     const int chosen = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
-    char mirror[256] = {};
-    SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(chosen), reinterpret_cast<LPARAM>(mirror));
-    std::printf("demo: chosen mirror: %s (entry %d)\n", mirror, chosen + 1);
+    std::printf("demo: chosen mirror: %s (entry %d)\n", ComboText(list, chosen).c_str(), chosen + 1);
     Shot(server, "2-server-chosen.png");
     Click(Child(server, "Button", "&Next"));
 
@@ -66,10 +64,8 @@ int main() {
     Sleep(300);
     HWND versions = Child(version, "ComboBox");
     const int sel = static_cast<int>(SendMessageA(versions, CB_GETCURSEL, 0, 0));
-    char text[256] = {};
-    SendMessageA(versions, CB_GETLBTEXT, static_cast<WPARAM>(sel), reinterpret_cast<LPARAM>(text));
     std::printf("demo: versions for the board: %d; chosen: %s\n",
-                static_cast<int>(SendMessageA(versions, CB_GETCOUNT, 0, 0)), text);
+                static_cast<int>(SendMessageA(versions, CB_GETCOUNT, 0, 0)), ComboText(versions, sel).c_str());
     Shot(version, "3-version.png");
     Click(Child(version, "Button", "&Next"));
 

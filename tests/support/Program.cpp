@@ -195,6 +195,20 @@ HWND WaitForPage(DWORD pid, const std::string& title, int timeoutMs) {
     return nullptr;
 }
 
+std::string ComboText(HWND combo, int index) {
+    // Across processes Wine hands the item text over as wide characters.
+    LRESULT n = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (n == CB_ERR || n < 0) return std::string();
+    std::wstring w(static_cast<size_t>(n) + 1, L'\0');
+    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&w[0]));
+    w.resize(wcslen(w.c_str()));
+    std::string s(w.size() * 2 + 1, '\0');
+    int len = WideCharToMultiByte(CP_ACP, 0, w.c_str(), static_cast<int>(w.size()), &s[0],
+                                  static_cast<int>(s.size()), nullptr, nullptr);
+    s.resize(static_cast<size_t>(len > 0 ? len : 0));
+    return s;
+}
+
 void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
 
 void SelectItem(HWND combo, int index) {

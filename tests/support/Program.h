@@ -61,6 +61,9 @@ HWND Child(HWND parent, const std::string& cls, const std::string& text = "");
 HWND ChildAt(HWND parent, const std::string& cls, int left, int top);
 std::vector<HWND> Children(HWND parent);
 
+// The text of a list item of another process's combo box.
+std::string ComboText(HWND combo, int index);
+
 void Click(HWND button);  // posted, so a modal loop it starts does not block us
 void SelectItem(HWND combo, int index);  // as a user change: the page is told
 void Key(HWND target, UINT vk);

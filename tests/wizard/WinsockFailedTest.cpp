@@ -17,9 +17,7 @@ TEST(WinsockFailed, OnlyTheUpdateFromAFileIsOffered) {
     ASSERT_NE(list, nullptr);
     EXPECT_FALSE(IsWindowEnabled(list));
     EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 0);
-    char text[128] = {};
-    SendMessageA(list, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(text));
-    EXPECT_STREQ(text, "Update BIOS from a file");
+    EXPECT_EQ(ComboText(list, 0), "Update BIOS from a file");
 
     // Next leads straight to the file dialog; a cancel returns to the page.
     Click(Child(page, "Button", "&Next"));

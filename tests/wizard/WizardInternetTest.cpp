@@ -36,11 +36,7 @@ bool WaitFor(int ms, const std::function<bool()>& cond) {
     return true;
 }
 
-std::string ItemText(HWND combo, int i) {
-    char buf[512] = {};
-    SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buf));
-    return buf;
-}
+std::string ItemText(HWND combo, int i) { return ComboText(combo, i); }
 
 // A wizard run with the test site library, up to the server page.
 struct WizardRun {

@@ -18,7 +18,7 @@ start)
   printf '<product> MODEL-Z9\n<version> 1\n<path> z9.awd\n<~version>\n<~product>\n' > "$b/noboard/bios/board.idx"
   # A board whose only version is a package holding a setup program.
   printf '<product> Motherboard\n<path> bios/board.idx\n<~product>\n' > "$b/setup/Path.idx"
-  printf '<product> MODEL-A1\n<version> 1002\n<path> a1v1002.zip\n<~version>\n<~product>\n' > "$b/setup/bios/board.idx"
+  printf '<product> MODEL-A1\n<version> 1002\n<path> ./a1v1002.zip\n<~version>\n<~product>\n' > "$b/setup/bios/board.idx"
   cp "$state/site/pub/norv/bios/a1/a1v1002.zip" "$b/setup/bios/"
   # A version index whose location names no file at all.
   printf '<product> Motherboard\n<path> bios/\n<~product>\n' > "$b/unsafe/Path.idx"

@@ -13,9 +13,11 @@ fails=0
 run() {
   local name=$1 want=$2
   shift 2
+  local t0=$(date +%s%N)
   out=$("$wine" "$@" 2>&1)
   local rc=$?
   out=${out//$'\r'/}
+  echo "$name: $(( ($(date +%s%N) - t0) / 1000000 )) ms"
   if [ "$rc" != "$want" ]; then
     echo "FAIL $name: exit $rc, expected $want"; echo "$out" | sed 's/^/    /'; fails=$((fails + 1)); return 1
   fi

@@ -9,6 +9,9 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
+static_assert(sizeof(sockaddr_in) == 16, "RemoteAddress is Winsock's 16-byte IPv4 address record");
+static_assert(sizeof(TSocketHandle) == 2, "socket handles are kept in 16 bits");
+
 int32_t ConnectionCount = 0;
 void (*PsockWaitPass)() = WaitPass;
 
@@ -24,6 +27,8 @@ const char kTmrClass[] = "TmrWindowClass";
 // Timer of the connection window that resumes passes put off (see PutOff).
 const UINT_PTR kResumeTimer = 2;
 const UINT kResumeDelay = 10;
+// Paint and timer messages wait at most this long for a streaming connection.
+const DWORD kGiveWayEvery = 50;
 
 LRESULT CALLBACK PsockWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* obj = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(hwnd, 0));
@@ -281,7 +286,14 @@ bool TPowersock::PutOff(bool& deferred, bool whenSatisfied) {
     // Posted messages come before input, paint and timers: a peer faster than
     // the passes would keep the queue full and starve them, and keep the wait
     // from ever seeing its condition.
-    if (!(whenSatisfied && waitSatisfied_) && HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER)) == 0) return false;
+    bool giveWay = whenSatisfied && waitSatisfied_;
+    if (!giveWay) {
+        DWORD queued = HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER));
+        DWORD now = GetTickCount();
+        giveWay = (queued & QS_INPUT) != 0 || (queued != 0 && now - lastGiveWay_ >= kGiveWayEvery);
+        if (giveWay && !(queued & QS_INPUT)) lastGiveWay_ = now;
+    }
+    if (!giveWay) return false;
     deferred = true;
     SetTimer(WindowHandle, kResumeTimer, kResumeDelay, nullptr);
     return true;
@@ -293,7 +305,7 @@ void TPowersock::ResumeDeferred() {
     waitSatisfied_ = false;
     if (readDeferred_) {
         readDeferred_ = false;
-        PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+        if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
     }
     if (sendDeferred_) {
         sendDeferred_ = false;
@@ -570,6 +582,7 @@ void TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
             WriteFromStream();
             break;
         case MsgReadMore:
+            readMorePosted_ = false;
             ReadToStream();
             break;
         case WM_TIMER:
@@ -597,7 +610,7 @@ void TPowersock::EndPass() {
     // A pass refused meanwhile (a handler that processed messages) runs later.
     if (readPending_) {
         readPending_ = false;
-        PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+        if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
     }
     if (sendPending_) {
         sendPending_ = false;
@@ -627,7 +640,11 @@ void TPowersock::ReadToStream() {
             BytesRcvd = AddWrapping(BytesRcvd, n);
             Fire(OnPacketRecvd, this);
         }
-        if (n == SocketChunk) PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+        // The rest is read in a later pass. One MsgReadMore on its way is
+        // enough: Winsock also re-posts its read notification after every
+        // recv that leaves data, and one more message per chunk would make the
+        // queue grow for as long as the data streams.
+        if (n == SocketChunk && !readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
         stored = true;
         if (waitCondition_ && n > 0 && (*waitCondition_)()) waitSatisfied_ = true;
     }

@@ -219,9 +219,10 @@ private:
     void AppendReceived(const char* data, int n);
     void TakeFront(size_t n);
     void EndPass();
-    // A pass that should give way (the waiting operation has what it waits
-    // for, or input, paint or timer messages are pending) is put off: it runs
-    // again from the next wait pass, or from a window timer when none waits.
+    // A pass that should give way is put off: it runs again from the next
+    // wait pass, or from a window timer when none waits. Passes give way when
+    // the waiting operation has what it waits for, when input is pending, and
+    // at most every 50 ms when paint or timer messages are.
     bool PutOff(bool& deferred, bool whenSatisfied);
     void ResumeDeferred();
 
@@ -233,7 +234,9 @@ private:
     HANDLE lookupTask_ = nullptr;
     bool readPending_ = false, sendPending_ = false;  // a pass was refused while another ran
     bool readDeferred_ = false, sendDeferred_ = false;  // a pass was put off (see PutOff)
+    bool readMorePosted_ = false;  // a MsgReadMore is on its way
     bool waitSatisfied_ = false;  // a receive pass met the running wait's condition
+    DWORD lastGiveWay_ = 0;       // tick count of the last pass put off for paint or timers
     const std::function<bool()>* waitCondition_ = nullptr;  // of the running wait
     bool streamError_ = false;         // a file could not be read or written in a pass
     bool winsockStarted_ = false;

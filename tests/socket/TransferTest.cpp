@@ -256,7 +256,7 @@ TEST(PsockStreams, CaptureFile64MBAfterALineMatchesTheSource) {
     DWORD took = GetTickCount() - t0;
     tick.SetEnabled(false);
     std::printf("capture: %lu ms, %d timer ticks, longest gap %lu ms\n", took, ticks, worst);
-    EXPECT_LT(worst, 250u) << "the user interface must stay responsive";
+    EXPECT_LT(worst, 1000u) << "the user interface must stay responsive (a starved timer waits the whole transfer)";
     EXPECT_FALSE(c.s.Connected);
     EXPECT_FALSE(c.s.TransferActive);
     EXPECT_EQ(c.s.BytesRcvd, static_cast<int32_t>(size)) << "every byte counted, the drained ones too";

@@ -305,6 +305,25 @@ TEST(PsockStreams, CaptureStreamCountsAndUntilCloseAndFilterHeader) {
     EXPECT_EQ(Raised([&] { c.s.CaptureString(more, 5); }), "Connection closed by peer");
 }
 
+TEST(PsockStreams, PacketHandlerThatProcessesMessagesLosesNoNotification) {
+    std::string sent;
+    for (int i = 0; i < 300; ++i) sent += std::string(997, static_cast<char>('a' + i % 26)) + "\n";
+    Peer p("127.0.0.1", 0, [&](SOCKET c) {
+        for (size_t at = 0; at < sent.size(); at += 998) {
+            peer::SendAll(c, sent.data() + at, 998);
+            if (at % 8 == 0) Sleep(1);
+        }
+        peer::RecvLine(c);  // stays open until the client has everything
+    });
+    Client c(p.Port());
+    c.s.OnPacketRecvd = [](TObject*) { Application->ProcessMessages(); };
+    After guard(15000, [&] { c.s.Cancel(); });
+    TMemoryStream got;
+    c.s.CaptureStream(got, static_cast<int32_t>(sent.size()));
+    EXPECT_EQ(std::string(got.Memory(), got.Bytes()), sent);
+    c.s.Writeln("done");
+}
+
 TEST(PsockListen, ListenAcceptBothWaysAndCancel) {
     TPowersock server(nullptr);
     server.Port = 0;

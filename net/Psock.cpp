@@ -1,0 +1,1008 @@
+#include "Psock.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "Forms.h"
+#include "Wait.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+int32_t ConnectionCount = 0;
+void (*PsockWaitPass)() = WaitPass;
+
+namespace {
+
+HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+bool FitsHandle(SOCKET s) { return s != INVALID_SOCKET && s < static_cast<SOCKET>(NoSocket); }
+
+const char kPsockClass[] = "PsockWindowClass";
+const char kTmrClass[] = "TmrWindowClass";
+
+// Timer of the connection window that resumes passes put off (see PutOff).
+const UINT_PTR kResumeTimer = 2;
+const UINT kResumeDelay = 10;
+
+LRESULT CALLBACK PsockWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* obj = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(hwnd, 0));
+    if (obj && ((msg >= MsgSocketEvent && msg <= MsgReadMore) || (msg == WM_TIMER && wp == kResumeTimer))) {
+        obj->Wndproc(msg, wp, lp);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK TmrWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* obj = reinterpret_cast<TThreadTimer*>(GetWindowLongPtrA(hwnd, 0));
+    if (obj && msg == WM_TIMER) {
+        Guarded([&] { obj->Timer(); });
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+// Registers the class once per process, then makes a hidden tool window whose
+// first data slot holds the object.
+HWND AllocateHWnd(const char* cls, WNDPROC proc, void* object) {
+    WNDCLASSA wc;
+    if (!GetClassInfoA(ThisModule(), cls, &wc)) {
+        wc = {};
+        wc.lpfnWndProc = proc;
+        wc.cbWndExtra = sizeof(LONG_PTR);
+        wc.hInstance = ThisModule();
+        wc.lpszClassName = cls;
+        if (!RegisterClassA(&wc)) return nullptr;
+    }
+    HWND w = CreateWindowExA(WS_EX_TOOLWINDOW, cls, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, ThisModule(), nullptr);
+    if (w) SetWindowLongPtrA(w, 0, reinterpret_cast<LONG_PTR>(object));
+    return w;
+}
+
+std::string ByteVersion(WORD v) { return std::to_string(LOBYTE(v)) + "." + std::to_string(HIBYTE(v)); }
+
+int32_t AddWrapping(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+}  // namespace
+
+HWND PsockAllocateHWnd(TPowersock* object) { return AllocateHWnd(kPsockClass, PsockWindowProc, object); }
+HWND TmrAllocateHWnd(TThreadTimer* object) { return AllocateHWnd(kTmrClass, TmrWindowProc, object); }
+
+// ===========================================================================
+// TThreadTimer
+
+TThreadTimer::TThreadTimer(TComponent* owner) : TComponent(owner) { window_ = TmrAllocateHWnd(this); }
+
+TThreadTimer::~TThreadTimer() {
+    enabled_ = false;
+    try {
+        UpdateTimer();
+    } catch (...) {
+    }
+    if (window_) DestroyWindow(window_);
+}
+
+void TThreadTimer::SetInterval(uint32_t ms) {
+    if (ms == interval_) return;
+    interval_ = ms;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetEnabled(bool on) {
+    if (on == enabled_) return;
+    enabled_ = on;
+    UpdateTimer();
+}
+
+void TThreadTimer::SetOnTimer(TNotifyEvent handler) {
+    onTimer_ = std::move(handler);
+    UpdateTimer();
+}
+
+void TThreadTimer::UpdateTimer() {
+    if (!window_) {
+        if (interval_ != 0 && enabled_ && onTimer_) throw Exception("No Timer");
+        return;
+    }
+    KillTimer(window_, 1);
+    if (interval_ != 0 && enabled_ && onTimer_) {
+        if (SetTimer(window_, 1, interval_, nullptr) == 0) throw Exception("No Timer");
+    }
+}
+
+void TThreadTimer::Timer() { Fire(onTimer_, this); }
+
+// ===========================================================================
+// TPowersock: construction, start-up, destruction
+
+TPowersock::TPowersock(TComponent* owner) : TComponent(owner) {
+    StatusMessage(8, "Create");
+    WindowHandle = PsockAllocateHWnd(this);
+    HostEntryBuffer = new char[1024]();
+    WriteArea.reset(new char[16385]());
+    try {
+        Timer = new TThreadTimer(this);
+        Timer->SetEnabled(false);
+        Timer->SetOnTimer([this](TObject* s) { TimerFired(s); });
+        in1_.reset(new TMemoryStream);
+        in2_.reset(new TMemoryStream);
+        out1_.reset(new TMemoryStream);
+        out2_.reset(new TMemoryStream);
+        inMem_ = in1_.get();
+        InSpare = in2_.get();
+        outMem_ = out1_.get();
+        OutSpare = out2_.get();
+        InBuffer = inMem_;
+        OutBuffer = outMem_;
+        InitWinsock();
+    } catch (...) {
+        if (WindowHandle) DestroyWindow(WindowHandle);
+        delete[] HostEntryBuffer;
+        throw;
+    }
+}
+
+void TPowersock::InitWinsock() {
+    StatusMessage(8, "Initializing Winsock");
+    if (Designing()) return;
+    ++ConnectionCount;
+    winsockStarted_ = true;
+    if (ConnectionCount == 1) {
+        WSAStartup(0x0101, &WinsockData);
+        WinsockInfo.Add("Version= " + ByteVersion(WinsockData.wVersion));
+        WinsockInfo.Add("High Version= " + ByteVersion(WinsockData.wHighVersion));
+        WinsockInfo.Add(std::string("Description= ") + WinsockData.szDescription);
+        WinsockInfo.Add(std::string("System= ") + WinsockData.szSystemStatus);
+        WinsockInfo.Add("Max Sockets= " + std::to_string(WinsockData.iMaxSockets));
+        WinsockInfo.Add("Max Udp pack size= " + std::to_string(WinsockData.iMaxUdpDg));
+    }
+    SocketHandle = WindowHandle ? OpenSocket(true) : NoSocket;
+    if (SocketHandle == NoSocket) {
+        winsockStarted_ = false;
+        if (--ConnectionCount == 0) WSACleanup();
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+TSocketHandle TPowersock::OpenSocket(bool linger) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, linger ? IPPROTO_TCP : 0);
+    if (s == INVALID_SOCKET) return NoSocket;
+    if (!FitsHandle(s)) {
+        closesocket(s);
+        return NoSocket;
+    }
+    if (linger) {
+        LINGER l = {1, 0};
+        if (setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l)) != 0) {
+            closesocket(s);
+            return NoSocket;
+        }
+    }
+    if (WSAAsyncSelect(s, WindowHandle, MsgSocketEvent, AllSocketEvents) != 0) {
+        closesocket(s);
+        return NoSocket;
+    }
+    return static_cast<TSocketHandle>(s);
+}
+
+TPowersock::~TPowersock() {
+    StatusMessage(8, "Destroy");
+    ComponentState |= csDestroying;
+    try {
+        Abort();
+        Cancel();
+    } catch (...) {
+    }
+    AbandonLookup();
+    delete Timer;
+    Timer = nullptr;
+    delete[] HostEntryBuffer;
+    HostEntryBuffer = nullptr;
+    WriteArea.reset();
+    if (WindowHandle) {
+        SetWindowLongPtrA(WindowHandle, 0, 0);
+        DestroyWindow(WindowHandle);
+    }
+    ClosingDown = true;
+    if (!Designing() && winsockStarted_) {
+        try {
+            RequestCloseSocket();
+        } catch (...) {
+        }
+        if (--ConnectionCount == 0) WSACleanup();
+    }
+    // The four streams go with the members.
+}
+
+// ===========================================================================
+// Status and errors
+
+void TPowersock::StatusMessage(uint8_t level, const std::string& text) {
+    if (level > ReportLevel) return;
+    Status = text;
+    if (!Destroying()) Fire(OnStatus, this, Status);
+}
+
+std::string TPowersock::SocketErrorStr(uint16_t code) {
+    StatusMessage(8, "Looking Up Error Message");
+    return WinsockErrorText(code);
+}
+
+std::string TPowersock::ErrorManager(uint16_t ignored) {
+    StatusMessage(16, "Checking Error In Error Manager");
+    LastErrorNo = WSAGetLastError();
+    if (LastErrorNo == ignored) return "";
+    std::string text = SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
+    Fire(OnError, this, static_cast<uint16_t>(LastErrorNo), text);
+    throw ESockError(text);
+}
+
+void TPowersock::SetWSAError(uint16_t code, const std::string& text) {
+    StatusMessage(8, "Setting Winsock Error");
+    LastErrorNo = code;
+    std::string t = text.empty() ? SocketErrorStr(code) : text;
+    WSASetLastError(code);
+    Fire(OnError, this, code, t);
+}
+
+int32_t TPowersock::GetLastErrorNo() {
+    StatusMessage(8, "Getting LastError Number");
+    return LastErrorNo;
+}
+
+void TPowersock::SetLastErrorNo(int32_t value) {
+    StatusMessage(8, "Setting LastError Number");
+    LastErrorNo = value;
+}
+
+// ===========================================================================
+// Waiting, cancel, time-out
+
+void TPowersock::WaitFor(const std::function<bool()>& done) {
+    const std::function<bool()>* outer = waitCondition_;
+    waitCondition_ = &done;
+    for (;;) {
+        if (Canceled || done()) break;
+        if (AppTerminating()) {
+            Canceled = true;
+            break;
+        }
+        ResumeDeferred();
+        PsockWaitPass();
+    }
+    waitCondition_ = outer;
+    waitSatisfied_ = false;
+}
+
+bool TPowersock::PutOff(bool& deferred, bool whenSatisfied) {
+    // Posted messages come before input, paint and timers: a peer faster than
+    // the passes would keep the queue full and starve them, and keep the wait
+    // from ever seeing its condition.
+    if (!(whenSatisfied && waitSatisfied_) && HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER)) == 0) return false;
+    deferred = true;
+    SetTimer(WindowHandle, kResumeTimer, kResumeDelay, nullptr);
+    return true;
+}
+
+void TPowersock::ResumeDeferred() {
+    if (!readDeferred_ && !sendDeferred_) return;
+    KillTimer(WindowHandle, kResumeTimer);
+    waitSatisfied_ = false;
+    if (readDeferred_) {
+        readDeferred_ = false;
+        PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+    }
+    if (sendDeferred_) {
+        sendDeferred_ = false;
+        PostMessageA(WindowHandle, MsgSendMore, 0, 0);
+    }
+}
+
+void TPowersock::Cancel() {
+    StatusMessage(8, "Canceling");
+    Canceled = true;
+}
+
+void TPowersock::Abort() { Cancel(); }
+
+void TPowersock::TimerOn() {
+    StatusMessage(8, "Timer On");
+    TimedOut = false;
+    Timer->SetInterval(TimeOut > 0 ? static_cast<uint32_t>(TimeOut) : 0);
+    Timer->SetEnabled(true);
+}
+
+void TPowersock::TimerOff() {
+    StatusMessage(8, "Timer Off");
+    Timer->SetEnabled(false);
+}
+
+void TPowersock::TimerFired(TObject*) {
+    StatusMessage(8, "Timer Triggered");
+    TimerOff();
+    TimedOut = true;
+    Abort();
+}
+
+void TPowersock::CertifyConnect() {
+    bool second = false;
+    while (!Connected) {
+        if (second || !OnConnectionRequired) throw Exception("Not Connected");
+        bool handled = false;
+        OnConnectionRequired(handled);
+        if (!handled) throw Exception("Not Connected");
+        second = true;
+    }
+}
+
+// ===========================================================================
+// Name look-up, connect, close
+
+void TPowersock::AbandonLookup() {
+    if (!lookupTask_) return;
+    WSACancelAsyncRequest(lookupTask_);
+    lookupTask_ = nullptr;
+    // The system may still write its answer into the area: leave it to it and
+    // take a new one (1 KiB per abandoned look-up).
+    HostEntryBuffer = ClosingDown || Destroying() ? nullptr : new char[1024]();
+}
+
+void TPowersock::ResolveRemoteHost() {
+    StatusMessage(8, "Resolve Host");
+    const std::string& name = Proxy.empty() ? Host : Proxy;
+    if (name.size() > MaxHostName) {
+        RemoteAddress.sin_addr.s_addr = 0;
+        throw ESockError("Host Lookup Failed");
+    }
+    unsigned long dotted = inet_addr(name.c_str());
+    if (dotted != INADDR_NONE) {
+        RemoteAddress.sin_addr.s_addr = dotted;
+        return;
+    }
+    RemoteAddress.sin_addr.s_addr = 0;
+    TimerOn();
+    AsyncDone = false;
+    EventOK = true;
+    lookupTask_ = WSAAsyncGetHostByName(WindowHandle, MsgAsyncDone, name.c_str(), HostEntryBuffer, 1024);
+    if (!lookupTask_) {
+        TimerOff();
+        throw ESockError("Host Lookup Failed");
+    }
+    WaitFor([this] { return AsyncDone || TimedOut; });
+    TimerOff();
+    if (!AsyncDone) AbandonLookup();
+    lookupTask_ = nullptr;
+    if (TimedOut) throw ESockError("Host Lookup Timed Out");
+    if (Canceled) throw ESockError("Host Lookup Canceled");
+    if (!EventOK) throw ESockError("Host Lookup Failed");
+    auto* he = reinterpret_cast<hostent*>(HostEntryBuffer);
+    if (he->h_addrtype != AF_INET || he->h_length != 4 || !he->h_addr_list || !he->h_addr_list[0])
+        throw ESockError("Host Lookup Failed");
+    std::memcpy(&RemoteAddress.sin_addr, he->h_addr_list[0], 4);
+    Fire(OnHostResolved, this);
+}
+
+void TPowersock::Connect() {
+    StatusMessage(8, "Connecting");
+    Canceled = false;
+    if (Connected) throw ESockError("Already connected");
+
+    for (bool second = false;; second = true) {
+        try {
+            ResolveRemoteHost();
+        } catch (const ESockError& e) {
+            if (e.Message == "Host Lookup Timed Out" || e.Message == "Host Lookup Canceled") throw;
+            RemoteAddress.sin_addr.s_addr = 0;
+        }
+        if (RemoteAddress.sin_addr.s_addr != 0) break;
+        if (second || !OnInvalidHost) throw ESockError("Null Remote Address");
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled) throw ESockError("Null Remote Address");
+    }
+
+    RemoteAddress.sin_family = AF_INET;
+    int32_t port = Proxy.empty() ? Port : ProxyPort;
+    RemoteAddress.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    std::memset(RemoteAddress.sin_zero, 0, sizeof(RemoteAddress.sin_zero));
+
+    AsyncDone = false;
+    EventOK = true;
+    try {
+        if (connect(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddress), sizeof(RemoteAddress)) == SOCKET_ERROR)
+            ErrorManager(WSAEWOULDBLOCK);
+        TimerOn();
+        WaitFor([this] { return Connected || TimedOut || !EventOK; });
+        TimerOff();
+        if (Connected && !TimedOut && !Canceled && EventOK) return;
+        Fire(OnConnectionFailed, this);
+        if (TimedOut) throw ESockError("Connection Timed out");
+        if (Canceled) throw ESockError("Connection Canceled");
+        throw ESockError("Connection Failed");
+    } catch (...) {
+        // A socket whose connect failed cannot connect again: take a new one.
+        ReplaceSocket();
+        throw;
+    }
+}
+
+void TPowersock::ReplaceSocket() {
+    if (Connected) {
+        RequestCloseSocket();
+        return;
+    }
+    if (SocketHandle != NoSocket) closesocket(SocketHandle);
+    SocketHandle = ClosingDown ? NoSocket : OpenSocket(false);
+}
+
+void TPowersock::Disconnect() {
+    StatusMessage(8, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TPowersock::RequestCloseSocket() {
+    StatusMessage(4, "Request Close Socket");
+    Connected = false;
+    if (SocketHandle != NoSocket) {
+        if (closesocket(SocketHandle) != 0) {
+            ErrorManager(WSAEWOULDBLOCK);
+            return;
+        }
+        SocketHandle = NoSocket;
+        if (!Destroying()) Fire(OnDisconnect, this);
+    }
+    if (!ClosingDown && SocketHandle == NoSocket) SocketHandle = OpenSocket(false);
+}
+
+void TPowersock::Close(TSocketHandle socket) {
+    if (socket != NoSocket) closesocket(socket);
+}
+
+void TPowersock::SelectAll(TSocketHandle socket) {
+    WSAAsyncSelect(socket, WindowHandle, MsgSocketEvent, AllSocketEvents);
+}
+
+void TPowersock::TakeAcceptedSocket(TSocketHandle accepted) {
+    TSocketHandle listener = SocketHandle;
+    SocketHandle = accepted;
+    Close(listener);
+    SelectAll(accepted);
+}
+
+void TPowersock::SetLinger(bool on) {
+    LINGER l = {static_cast<u_short>(on ? 1 : 0), 0};
+    setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l));
+}
+
+// ===========================================================================
+// Addresses
+
+std::string TPowersock::GetRemoteIP() { return inet_ntoa(RemoteAddress.sin_addr); }
+
+std::string TPowersock::GetLocalIP() {
+    char name[200] = {};
+    if (gethostname(name, sizeof(name) - 1) != 0) return "";
+    hostent* he = gethostbyname(name);
+    if (!he || he->h_length != 4 || !he->h_addr_list || !he->h_addr_list[0]) return "";
+    auto* b = reinterpret_cast<const unsigned char*>(he->h_addr_list[0]);
+    char out[16];
+    wsprintfA(out, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    return out;
+}
+
+std::string TPowersock::GetLocalAddress() {
+    sockaddr_in a = {};
+    int len = sizeof(a);
+    if (getsockname(SocketHandle, reinterpret_cast<sockaddr*>(&a), &len) != 0) return "0,0,0,0";
+    return CommaAddress(inet_ntoa(a.sin_addr));
+}
+
+std::string TPowersock::GetPortString() {
+    sockaddr_in a = {};
+    int len = sizeof(a);
+    if (getsockname(SocketHandle, reinterpret_cast<sockaddr*>(&a), &len) != 0) return CommaPort(0);
+    return CommaPort(ntohs(a.sin_port));
+}
+
+// ===========================================================================
+// The dispatcher
+
+void TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
+    try {
+        switch (msg) {
+        case MsgSocketEvent: {
+            // Notifications of a socket that has been replaced are stale.
+            if (SocketHandle == NoSocket || wParam != static_cast<WPARAM>(SocketHandle)) return;
+            EventOK = WSAGETSELECTERROR(lParam) == 0;
+            switch (WSAGETSELECTEVENT(lParam)) {
+            case FD_READ:
+                ReadToStream();
+                break;
+            case FD_WRITE:
+                WriteFromStream();
+                break;
+            case FD_ACCEPT:
+                Connected = true;
+                // An Accept that waits after Listen(false) ends here too.
+                AsyncDone = true;
+                Fire(OnAccept, this);
+                break;
+            case FD_CONNECT:
+                if (EventOK) {
+                    Connected = true;
+                    Fire(OnConnect, this);
+                }
+                break;
+            case FD_CLOSE: {
+                // Everything still queued is taken now; nothing is put off any more.
+                readDeferred_ = false;
+                if (!sendDeferred_) KillTimer(WindowHandle, kResumeTimer);
+                char area[SocketChunk];
+                while (!Canceled) {
+                    int n = recv(SocketHandle, area, sizeof(area), 0);
+                    if (n <= 0) break;
+                    AppendReceived(area, n);
+                    if (TransferActive) BytesRcvd = AddWrapping(BytesRcvd, n);
+                }
+                Connected = false;
+                RequestCloseSocket();
+                break;
+            }
+            default:
+                break;
+            }
+            break;
+        }
+        case MsgAsyncDone:
+            if (lookupTask_ && wParam == reinterpret_cast<WPARAM>(lookupTask_)) {
+                EventOK = WSAGETASYNCERROR(lParam) == 0;
+                AsyncDone = true;
+            } else if (SocketHandle != NoSocket && wParam == static_cast<WPARAM>(SocketHandle)) {
+                EventOK = WSAGETSELECTERROR(lParam) == 0;
+                AsyncDone = true;
+                if (WSAGETSELECTEVENT(lParam) == FD_ACCEPT) Connected = true;
+            }
+            break;
+        case MsgSendMore:
+            WriteFromStream();
+            break;
+        case MsgReadMore:
+            ReadToStream();
+            break;
+        case WM_TIMER:
+            ResumeDeferred();
+            break;
+        default:
+            break;
+        }
+    } catch (...) {
+        // A notification has no caller to report to.
+    }
+}
+
+// ===========================================================================
+// Receive and send passes
+
+void TPowersock::AppendReceived(const char* data, int n) {
+    if (n <= 0) return;
+    InBuffer->Seek(0, TStream::soEnd);
+    if (InBuffer->Write(data, n) != n) streamError_ = true;
+}
+
+void TPowersock::EndPass() {
+    InHandler = false;
+    // A pass refused meanwhile (a handler that processed messages) runs later.
+    if (readPending_) {
+        readPending_ = false;
+        PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+    }
+    if (sendPending_) {
+        sendPending_ = false;
+        PostMessageA(WindowHandle, MsgSendMore, 0, 0);
+    }
+}
+
+void TPowersock::ReadToStream() {
+    if (Canceled && SocketHandle != NoSocket) WSAAsyncSelect(SocketHandle, WindowHandle, 0, 0);
+    if (InHandler) {
+        readPending_ = true;
+        return;
+    }
+    if (readDeferred_ || PutOff(readDeferred_, true)) return;
+    InHandler = true;
+    StatusMessage(8, "ReadToStream");
+    char area[SocketChunk];
+    int n = recv(SocketHandle, area, sizeof(area), 0);
+    bool stored = false;
+    if (n == SOCKET_ERROR) {
+        LastErrorNo = WSAGetLastError();
+        std::string text = SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
+        Fire(OnError, this, static_cast<uint16_t>(LastErrorNo), text);
+    } else {
+        AppendReceived(area, n);
+        if (TransferActive) {
+            BytesRcvd = AddWrapping(BytesRcvd, n);
+            Fire(OnPacketRecvd, this);
+        }
+        if (n == SocketChunk) PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+        stored = true;
+        if (waitCondition_ && n > 0 && (*waitCondition_)()) waitSatisfied_ = true;
+    }
+    EndPass();
+    if (stored) Fire(OnReadDone, this);
+}
+
+void TPowersock::WriteFromStream() {
+    if (InHandler) {
+        sendPending_ = true;
+        return;
+    }
+    InHandler = true;
+    StatusMessage(8, "WriteFromStream");
+    int64_t size = OutBuffer->Size();
+    bool work = StreamFromFile ? OutBuffer->Position() < size : size > 0;
+    if (work && !Canceled && (sendDeferred_ || PutOff(sendDeferred_, false))) work = false;
+    if (work && !Canceled) {
+        int64_t from = StreamFromFile ? BytesSent : 0;
+        OutBuffer->SetPosition(from);
+        char area[SocketChunk];
+        int32_t got = OutBuffer->Read(area, SocketChunk);
+        if (got <= 0) {
+            streamError_ = true;
+            EndPass();
+            return;
+        }
+        int sent = send(SocketHandle, area, got, 0);
+        if (sent == SOCKET_ERROR) {
+            LastErrorNo = WSAGetLastError();
+            OutBuffer->SetPosition(0);
+            EndPass();
+            return;  // the next write notification resumes the pump
+        }
+        if (from + sent >= size) {
+            if (!StreamFromFile) outMem_->Clear();
+            SendComplete = true;
+        } else {
+            if (StreamFromFile) {
+                OutBuffer->SetPosition(from + sent);
+            } else {
+                OutSpare->Clear();
+                OutSpare->Write(outMem_->Memory() + sent, static_cast<int32_t>(size - sent));
+                outMem_->Clear();
+                std::swap(outMem_, OutSpare);
+                OutBuffer = outMem_;
+                OutBuffer->SetPosition(0);
+            }
+            PostMessageA(WindowHandle, MsgSendMore, 0, 0);
+        }
+        if (TransferActive) {
+            BytesSent = AddWrapping(BytesSent, sent);
+            Fire(OnPacketSent, this);
+        }
+    }
+    EndPass();
+}
+
+// ===========================================================================
+// Sending
+
+void TPowersock::SendBuffer(const void* buffer, uint16_t length) {
+    StatusMessage(4, "Sending Buffer");
+    if (Canceled) return;
+    size_t n = length ? length : strnlen(static_cast<const char*>(buffer), 0xFFFF);
+    if (n == 0) return;  // nothing to send: nothing would ever complete
+    if (!Connected) throw ESockError("Not Connected");
+    outMem_->Seek(0, TStream::soEnd);
+    outMem_->Write(buffer, static_cast<int32_t>(n));
+    SendComplete = false;
+    PostMessageA(WindowHandle, MsgSendMore, 0, 0);
+    WaitFor([this] { return SendComplete || !Connected; });
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (!SendComplete) {
+        outMem_->Clear();
+        throw ESockError("Connection closed by peer");
+    }
+}
+
+void TPowersock::Write(const std::string& text) {
+    StatusMessage(8, "Write");
+    // At most 16384 characters, and only up to the first NUL.
+    size_t n = std::min<size_t>(text.size(), 16384);
+    std::memcpy(WriteArea.get(), text.data(), n);
+    WriteArea[n] = '\0';
+    SendBuffer(WriteArea.get(), 0);
+}
+
+void TPowersock::Writeln(const std::string& text) {
+    StatusMessage(8, "Writeln");
+    Write(text + "\r\n");
+}
+
+void TPowersock::SendFile(const std::string& fileName) {
+    StatusMessage(8, "SendFile");
+    TStream* saved = OutBuffer;
+    TransferActive = true;
+    StreamFromFile = true;
+    streamError_ = false;
+    bool closed = false;
+    try {
+        TFileStream file(fileName, TFileStream::fmOpenRead);
+        int64_t size = file.Size();
+        if (size > INT32_MAX) throw ESockError("File too large to send");
+        if (size > 0 && !Connected) throw ESockError("Not Connected");
+        OutBuffer = &file;
+        SendComplete = false;
+        BytesSent = 0;
+        BytesTotal = static_cast<int32_t>(size);
+        PostMessageA(WindowHandle, MsgSendMore, 0, 0);
+        WaitFor([&] {
+            if (SendComplete || BytesTotal <= 0 || streamError_) return true;
+            closed = !Connected;
+            return closed;
+        });
+        OutBuffer = saved;
+    } catch (...) {
+        OutBuffer = saved;
+        TransferActive = false;
+        StreamFromFile = false;
+        throw;
+    }
+    TransferActive = false;
+    StreamFromFile = false;
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (streamError_) throw Exception("Stream read error");
+    if (closed) throw ESockError("Connection closed by peer");
+}
+
+void TPowersock::SendStream(TStream& stream) {
+    StatusMessage(8, "SendStream");
+    TransferActive = true;
+    bool closed = false;
+    if (!Canceled) {
+        // Sent from the caller's stream in place, chunk by chunk, as a file is:
+        // nothing is copied, and an empty stream is not waited for.
+        TStream* saved = OutBuffer;
+        StreamFromFile = true;
+        streamError_ = false;
+        stream.SetPosition(0);
+        StatusMessage(8, "SendFile");
+        BytesSent = 0;
+        int64_t size = stream.Size();
+        if (size > INT32_MAX) {
+            TransferActive = StreamFromFile = false;
+            throw ESockError("Stream too large to send");
+        }
+        BytesTotal = static_cast<int32_t>(size);
+        if (size > 0 && !Connected) {
+            TransferActive = StreamFromFile = false;
+            throw ESockError("Not Connected");
+        }
+        OutBuffer = &stream;
+        SendComplete = false;
+        PostMessageA(WindowHandle, MsgSendMore, 0, 0);
+        WaitFor([&] {
+            if (SendComplete || BytesTotal <= 0 || streamError_) return true;
+            closed = !Connected;
+            return closed;
+        });
+        OutBuffer = saved;
+        StreamFromFile = false;
+    }
+    TransferActive = false;
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (streamError_) throw Exception("Stream read error");
+    if (closed) throw ESockError("Connection closed by peer");
+}
+
+// ===========================================================================
+// Reading
+
+void TPowersock::TakeFront(size_t n) {
+    size_t rest = inMem_->Bytes() - n;
+    if (rest == 0) {
+        inMem_->Clear();
+        return;
+    }
+    InSpare->Clear();
+    InSpare->Write(inMem_->Memory() + n, static_cast<int32_t>(rest));
+    inMem_->Clear();
+    std::swap(inMem_, InSpare);
+    InBuffer = inMem_;
+}
+
+std::string TPowersock::Read(uint16_t count) {
+    StatusMessage(8, "Read( " + std::to_string(count) + " )");
+    if (count > 0) WaitFor([&] { return inMem_->Bytes() >= count; });
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    size_t n = count == 0 ? inMem_->Bytes() : count;
+    std::string out(inMem_->Memory() ? inMem_->Memory() : "", n);
+    TakeFront(n);
+    return out;
+}
+
+std::string TPowersock::ReadLn() {
+    StatusMessage(8, "ReadLn");
+    size_t len = 0;
+    bool tooLong = false, closed = false;
+    WaitFor([&] {
+        len = FirstLineLength(inMem_->Memory(), inMem_->Bytes());
+        if (len) return true;
+        tooLong = inMem_->Bytes() >= MaxReplyLine;
+        closed = !Connected;
+        return tooLong || closed;
+    });
+    if (Canceled) throw EAbortError("Socket readln aborted");
+    if (!len) throw ESockError(tooLong ? "Reply line too long" : "Connection closed by peer");
+    std::string line(inMem_->Memory(), len);
+    TakeFront(len);
+    return line;
+}
+
+std::string TPowersock::Transaction(const std::string& command) {
+    StatusMessage(8, "Transaction");
+    ReplyNumber = 0;
+    Writeln(command);
+    LastReply = ReadLn();
+    if (!LastReply.empty()) {
+        StatusMessage(1, LastReply);
+        ReplyNumber = LeadingReplyNumber(LastReply);
+    }
+    return LastReply;
+}
+
+void TPowersock::CaptureFile(const std::string& fileName) {
+    TransferActive = true;
+    StreamFromFile = true;
+    StatusMessage(8, "CaptureFile");
+    streamError_ = false;
+    try {
+        TFileStream file(fileName, TFileStream::fmCreate);
+        BytesRcvd = 0;
+        if (inMem_->Bytes() > 0) {
+            if (file.Write(inMem_->Memory(), static_cast<int32_t>(inMem_->Bytes())) !=
+                static_cast<int32_t>(inMem_->Bytes()))
+                streamError_ = true;
+            BytesRcvd = static_cast<int32_t>(inMem_->Bytes());
+            inMem_->Clear();
+        }
+        InBuffer = &file;
+        WaitFor([this] { return !Connected || streamError_; });
+        InBuffer = inMem_;
+    } catch (...) {
+        InBuffer = inMem_;
+        TransferActive = false;
+        StreamFromFile = false;
+        throw;
+    }
+    TransferActive = false;
+    StreamFromFile = false;
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket send aborted");
+    }
+    if (streamError_) throw Exception("Stream write error");
+}
+
+void TPowersock::CaptureStream(TStream& stream, int32_t count) {
+    TransferActive = true;
+    BytesRcvd = static_cast<int32_t>(inMem_->Bytes());
+    StatusMessage(8, "Capture Stream");
+    bool closed = false;
+    for (;;) {
+        if (Canceled) break;
+        int64_t have = stream.Size();
+        bool buffered = inMem_->Bytes() > 0;
+        if (count == -1 ? !(Connected || buffered) : have >= count) break;
+        if (buffered) {
+            // With a count, only what is still missing; the rest stays buffered.
+            size_t n = inMem_->Bytes();
+            if (count >= 0) n = std::min<size_t>(n, static_cast<size_t>(count - have));
+            stream.Seek(0, TStream::soEnd);
+            stream.Write(inMem_->Memory(), static_cast<int32_t>(n));
+            TakeFront(n);
+        } else if (!Connected) {
+            closed = true;  // the count can never be reached
+            break;
+        } else if (AppTerminating()) {
+            Canceled = true;
+        } else {
+            PsockWaitPass();
+        }
+    }
+    TransferActive = false;
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket capture aborted");
+    }
+    if (closed) throw ESockError("Connection closed by peer");
+}
+
+void TPowersock::CaptureString(std::string& text, int32_t count) {
+    TransferActive = true;
+    text.clear();
+    BytesRcvd = 0;
+    StatusMessage(8, "Capture String");
+    bool closed = false;
+    for (;;) {
+        if (Canceled) break;
+        int64_t have = static_cast<int64_t>(text.size());
+        bool buffered = inMem_->Bytes() > 0;
+        if (count == -1 ? !(Connected || buffered) : have >= count) break;
+        if (buffered) {
+            size_t n = inMem_->Bytes();
+            if (count >= 0) n = std::min<size_t>(n, static_cast<size_t>(count - have));
+            text.append(inMem_->Memory(), n);
+            TakeFront(n);
+        } else if (!Connected) {
+            closed = true;
+            break;
+        } else if (AppTerminating()) {
+            Canceled = true;
+        } else {
+            PsockWaitPass();
+        }
+    }
+    TransferActive = false;
+    if (Canceled) {
+        Canceled = false;
+        throw EAbortError("Socket capture aborted");
+    }
+    if (closed) throw ESockError("Connection closed by peer");
+}
+
+void TPowersock::FilterHeader(TStream& fileStream) {
+    StatusMessage(8, "FilterHeader");
+    for (;;) {
+        std::string line = ReadLn();
+        fileStream.WriteText(line);
+        if (line == "\n" || line == "\r\n" || line.empty()) return;
+    }
+}
+
+// ===========================================================================
+// Listening
+
+void TPowersock::Listen(bool acceptOnSecondMessage) {
+    StatusMessage(8, "Listening");
+    RemoteAddress = {};
+    RemoteAddress.sin_family = AF_INET;
+    RemoteAddress.sin_addr.s_addr = htonl(INADDR_ANY);
+    RemoteAddress.sin_port = htons(static_cast<u_short>(Port & 0xFFFF));
+    AsyncDone = false;
+    if (bind(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddress), sizeof(RemoteAddress)) != 0) ErrorManager(0);
+    WSAAsyncSelect(SocketHandle, WindowHandle, acceptOnSecondMessage ? MsgAsyncDone : MsgSocketEvent, FD_ACCEPT);
+    if (listen(SocketHandle, 1) != 0) ErrorManager(0);
+}
+
+TSocketHandle TPowersock::Accept() {
+    WaitFor([this] { return AsyncDone; });
+    if (Canceled) throw ESockError("Accepting Canceled");
+    if (!EventOK) throw ESockError("Error creating Data Connection");
+    StatusMessage(4, "Accepting");
+    int len = sizeof(RemoteAddress);
+    SOCKET a = accept(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddress), &len);
+    if (a == INVALID_SOCKET) {
+        ErrorManager(0);
+        throw ESockError("Error creating Data Connection");
+    }
+    if (!FitsHandle(a)) {
+        closesocket(a);
+        throw ESockError("Error creating Data Connection");
+    }
+    return static_cast<TSocketHandle>(a);
+}

@@ -1,0 +1,240 @@
+// TPowersock: one TCP stream socket on Windows Sockets 1.1 whose notifications
+// arrive as window messages on the user-interface thread, wrapped in operations
+// that look blocking to the caller. Every operation waits in a loop that lets
+// the application process its messages (so the notifications that complete it,
+// and a user's Cancel, run inside the wait) and ends also when the application
+// terminates, with the operation's cancel exception.
+//
+// TThreadTimer: a window timer owned by a component (the connect and look-up
+// time-out). ESockError / EAbortError: socket failures and cancels.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Classes.h"
+#include "Exception.h"
+#include "SockText.h"
+
+class ESockError : public Exception {
+public:
+    using Exception::Exception;
+};
+class EAbortError : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+// Messages of the connection's hidden window.
+enum : UINT {
+    MsgSocketEvent = WM_USER + 101,  // socket notification (WSAAsyncSelect)
+    MsgAsyncDone = WM_USER + 102,    // host look-up answer, or accept after Listen(true)
+    MsgSendMore = WM_USER + 103,     // run a send pass
+    MsgReadMore = WM_USER + 104,     // run another receive pass
+};
+
+// Notifications a connection registers for: read, write, out-of-band, accept,
+// connect, close.
+constexpr long AllSocketEvents = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+
+// One receive or send pass moves at most this many bytes.
+constexpr int SocketChunk = 16383;
+
+// Socket handles are kept in 16 bits; all ones means "no socket".
+using TSocketHandle = uint16_t;
+constexpr TSocketHandle NoSocket = 0xFFFF;
+
+// Live connection objects that took part in Winsock start-up. The first one
+// starts Winsock, the one that brings the count back to 0 cleans it up.
+extern int32_t ConnectionCount;
+
+// The wait loops' pass: WaitPass (messages, then up to 2 ms for the next one).
+// Replaceable only to measure other strategies.
+extern void (*PsockWaitPass)();
+
+using TOnErrorEvent = std::function<void(TObject* Sender, uint16_t Errno, const std::string& Errmsg)>;
+using TOnHostResolved = std::function<void(TObject* Sender)>;
+using TOnStatus = std::function<void(TObject* Sender, const std::string& Status)>;
+
+class TThreadTimer;
+class TPowersock;
+
+// Hidden tool windows of the connection and of the timer; nullptr when the
+// window class cannot be registered.
+HWND PsockAllocateHWnd(TPowersock* object);
+HWND TmrAllocateHWnd(TThreadTimer* object);
+
+class TThreadTimer : public TComponent {
+public:
+    explicit TThreadTimer(TComponent* owner);
+    ~TThreadTimer() override;
+
+    uint32_t Interval() const { return interval_; }
+    void SetInterval(uint32_t ms);
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool on);
+    const TNotifyEvent& OnTimer() const { return onTimer_; }
+    void SetOnTimer(TNotifyEvent handler);
+    HWND WindowHandle() const { return window_; }
+
+    // WM_TIMER: fires OnTimer.
+    void Timer();
+
+private:
+    // Kills platform timer 1; starts it again when there is an interval, the
+    // timer is enabled and has a handler. Raises "No Timer" when refused.
+    void UpdateTimer();
+
+    uint32_t interval_ = 1000;
+    HWND window_ = nullptr;
+    TNotifyEvent onTimer_;
+    bool enabled_ = true;
+};
+
+class TPowersock : public TComponent {
+public:
+    explicit TPowersock(TComponent* owner);
+    ~TPowersock() override;
+
+    // ---- events
+    TNotifyEvent OnReadDone;  // after a receive pass that stored data (the FTP client's hook)
+    TNotifyEvent OnAccept;    // accept notification as MsgSocketEvent
+    TNotifyEvent OnConnect, OnDisconnect;
+    TOnErrorEvent OnError;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    THandlerEvent OnConnectionRequired;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+
+    // ---- state
+    bool TransferActive = false;  // a file or stream transfer runs: count bytes, fire packet events
+    bool InHandler = false;       // a receive or send pass runs
+    TStringList WinsockInfo;      // six lines, filled by the first start-up only
+    int32_t BytesSent = 0;
+    bool Canceled = false;        // ends every wait of this connection
+    bool ClosingDown = false;     // destructor: no replacement socket
+    int32_t LastErrorNo = 0;
+    int32_t TimeOut = 0;          // ms, look-up and connect; 0 = no limit
+    int32_t ReportLevel = 0;      // status texts above this level are dropped
+    std::string Status;           // last status text that passed the level
+    std::string Proxy;            // connected to instead of Host when not empty
+    int32_t ProxyPort = 0;
+    TThreadTimer* Timer = nullptr;  // owned
+    TStream* OutBuffer = nullptr;   // bytes not yet sent (a file or stream while one is sent)
+    TMemoryStream* OutSpare = nullptr;
+    TMemoryStream* InSpare = nullptr;
+    bool EventOK = false;           // the last notification carried no error
+    bool TimedOut = false;
+    int32_t Port = 0;               // remote port (low 16 bits used)
+    int32_t BytesTotal = 0, BytesRcvd = 0;
+    TNotifyEvent OnPacketRecvd, OnPacketSent;
+    bool AsyncDone = false;         // look-up answer or accept (Listen(true)) arrived
+    WSADATA WinsockData = {};
+    sockaddr_in RemoteAddress = {};
+    std::string Host;
+    std::string LastReply;
+    int16_t ReplyNumber = 0;
+    bool SendComplete = false;
+    bool StreamFromFile = false;    // OutBuffer / InBuffer is a caller's file or stream
+    TSocketHandle SocketHandle = NoSocket;
+    HWND WindowHandle = nullptr;
+    TStream* InBuffer = nullptr;    // received bytes not yet taken (a file during CaptureFile)
+    bool Connected = false;
+
+    // ---- virtual operations
+    virtual TSocketHandle Accept();
+    virtual void Connect();
+    virtual void Disconnect();
+    // Sends one command line, reads one reply line into LastReply (line end
+    // included) and its leading number into ReplyNumber; returns the reply.
+    virtual std::string Transaction(const std::string& command);
+    virtual void Abort();
+
+    // ---- connection
+    void InitWinsock();
+    void Cancel();
+    void CertifyConnect();
+    void ResolveRemoteHost();
+    void RequestCloseSocket();
+    void Wndproc(UINT msg, WPARAM wParam, LPARAM lParam);
+    void TimerOn();
+    void TimerOff();
+    void TimerFired(TObject* Sender);
+    void StatusMessage(uint8_t level, const std::string& text);
+    std::string ErrorManager(uint16_t ignored);
+    std::string SocketErrorStr(uint16_t code);
+    void SetWSAError(uint16_t code, const std::string& text);
+    int32_t GetLastErrorNo();
+    void SetLastErrorNo(int32_t value);
+    void Close(TSocketHandle socket);
+    std::string GetRemoteIP();
+    std::string GetLocalIP();
+    std::string GetLocalAddress();
+    std::string GetPortString();
+
+    // The accepted socket becomes this connection's socket: the listening one
+    // is closed and all six notifications are registered as MsgSocketEvent.
+    void TakeAcceptedSocket(TSocketHandle accepted);
+    // Registers all six notifications of socket as MsgSocketEvent.
+    void SelectAll(TSocketHandle socket);
+    // Linger on with 0 s: a close resets the connection; off: queued data goes out.
+    void SetLinger(bool on);
+
+    // ---- line and stream I/O
+    void SendBuffer(const void* buffer, uint16_t length);
+    void Write(const std::string& text);
+    void Writeln(const std::string& text);
+    std::string Read(uint16_t count);
+    std::string ReadLn();
+    void SendFile(const std::string& fileName);
+    void SendStream(TStream& stream);
+    void CaptureFile(const std::string& fileName);
+    void CaptureStream(TStream& stream, int32_t count);
+    void CaptureString(std::string& text, int32_t count);
+    void FilterHeader(TStream& fileStream);
+    void Listen(bool acceptOnSecondMessage);
+    void ReadToStream();
+    void WriteFromStream();
+
+    // Bytes received and not yet taken (memory buffer).
+    int32_t Buffered() const { return static_cast<int32_t>(inMem_->Bytes()); }
+
+private:
+    // Waits until done() holds or Canceled is set. An application that
+    // terminates cancels the wait: Canceled is set, so the operation raises
+    // its own cancel exception.
+    void WaitFor(const std::function<bool()>& done);
+    // A fresh socket registered for all notifications; NoSocket on failure.
+    TSocketHandle OpenSocket(bool linger);
+    // After a failed connect: a fresh socket so that the object can connect again.
+    void ReplaceSocket();
+    // Drops the running host look-up: its late answer is ignored and its
+    // answer area is left to it.
+    void AbandonLookup();
+    void AppendReceived(const char* data, int n);
+    void TakeFront(size_t n);
+    void EndPass();
+    // A pass that should give way (the waiting operation has what it waits
+    // for, or input, paint or timer messages are pending) is put off: it runs
+    // again from the next wait pass, or from a window timer when none waits.
+    bool PutOff(bool& deferred, bool whenSatisfied);
+    void ResumeDeferred();
+
+    std::unique_ptr<TMemoryStream> in1_, in2_, out1_, out2_;
+    TMemoryStream* inMem_ = nullptr;   // the memory stream that is InBuffer outside captures
+    TMemoryStream* outMem_ = nullptr;  // the memory stream that is OutBuffer outside file sends
+    char* HostEntryBuffer = nullptr;   // 1024 bytes, look-up answer
+    std::unique_ptr<char[]> WriteArea; // 16385 bytes, the text Write sends
+    HANDLE lookupTask_ = nullptr;
+    bool readPending_ = false, sendPending_ = false;  // a pass was refused while another ran
+    bool readDeferred_ = false, sendDeferred_ = false;  // a pass was put off (see PutOff)
+    bool waitSatisfied_ = false;  // a receive pass met the running wait's condition
+    const std::function<bool()>* waitCondition_ = nullptr;  // of the running wait
+    bool streamError_ = false;         // a file could not be read or written in a pass
+    bool winsockStarted_ = false;
+};

@@ -11,6 +11,8 @@ namespace {
 
 // Feeds the given lines one by one, as ReadLn would, and records the reports.
 struct LineSource {
+    LineSource() = default;
+    explicit LineSource(std::vector<std::string> l) : lines(std::move(l)) {}
     std::vector<std::string> lines;
     size_t next = 0;
     std::vector<std::string> reported;
@@ -25,7 +27,7 @@ struct LineSource {
 };
 
 TEST(FtpReply, MultiLineGreetingIsReadToItsLastLine) {
-    LineSource src{{" second line\r\n", "220 ready\r\n", "331 next reply\r\n"}};
+    LineSource src({" second line\r\n", "220 ready\r\n", "331 next reply\r\n"});
     EXPECT_TRUE(src.Read("220-Welcome\r\n"));
     EXPECT_EQ(src.next, 2u);
     ASSERT_EQ(src.reported.size(), 2u);
@@ -33,7 +35,7 @@ TEST(FtpReply, MultiLineGreetingIsReadToItsLastLine) {
 }
 
 TEST(FtpReply, ReadingStartedOnASpaceReadsAtLeastOneLine) {
-    LineSource src{{"220 hello\r\n", "331 later\r\n"}};
+    LineSource src({"220 hello\r\n", "331 later\r\n"});
     EXPECT_TRUE(src.Read(" "));
     EXPECT_EQ(src.next, 1u);
 }
@@ -49,7 +51,7 @@ TEST(FtpReply, SingleLineAndShortLinesEndTheReply) {
 TEST(FtpReply, ContinuationWithoutSpaceOrCodeEndsEarly) {
     // The third line is neither indented nor "ddd-": reading stops after it,
     // and the real last line is left for the next command.
-    LineSource src{{"211-more\r\n", "Hello there\r\n", "211 End\r\n"}};
+    LineSource src({"211-more\r\n", "Hello there\r\n", "211 End\r\n"});
     EXPECT_TRUE(src.Read("211-Features\r\n"));
     EXPECT_EQ(src.next, 2u);
 }

@@ -1,0 +1,491 @@
+#include "Qvftp.h"
+
+#include <cstring>
+#include <exception>
+
+#include "Wait.h"
+
+// Listing parsers come with the listing operations; until then no listing
+// object is ever made, and this is what Disconnect frees.
+class TFTPDirectoryList : public TObject {};
+
+namespace {
+
+constexpr int32_t kServerWaitMs = 60000;
+const char* const kTimedOut = "Timed out waiting for the server";
+
+bool InRange(int code, int lo, int hi) { return code >= lo && code <= hi; }
+
+// Size of a local file; -1 when it cannot be read.
+int64_t LocalFileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return -1;
+    return (static_cast<int64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+}
+
+}  // namespace
+
+TQVFTP::TQVFTP(TComponent* owner) : TPowersock(owner) {
+    Port = 21;
+    DataSocket = nullptr;
+    DirectoryList = nullptr;
+    Vendor = NoVendor;
+    OnReadDone = [this](TObject* s) { CheckRead(s); };
+    waitTimer_ = new TThreadTimer(this);
+    waitTimer_->SetEnabled(false);
+    waitTimer_->SetOnTimer([this](TObject* s) { WaitTick(s); });
+}
+
+TQVFTP::~TQVFTP() {
+    Cancel();
+    if (Connected) {
+        try {
+            Disconnect();
+        } catch (...) {
+            // Going away: a refused or unanswered QUIT changes nothing.
+        }
+    }
+    delete DirectoryList;
+    DirectoryList = nullptr;
+    CloseDataConnection();
+    OnReadDone = nullptr;
+    delete waitTimer_;
+    waitTimer_ = nullptr;
+}
+
+// ===========================================================================
+// Bounded waits
+
+int32_t TQVFTP::ServerWaitLimit() const { return TimeOut > 0 && TimeOut < kServerWaitMs ? TimeOut : kServerWaitMs; }
+
+void TQVFTP::Bounded(TPowersock* conn, bool idleOnly, const std::function<void()>& fn) {
+    TPowersock* prevTarget = waitTarget_;
+    const bool prevIdle = waitIdleOnly_;
+    const uint32_t prevStart = waitStart_;
+    const int32_t limit = ServerWaitLimit();
+    waitTarget_ = conn;
+    waitIdleOnly_ = idleOnly;
+    waitExpired_ = false;
+    controlLost_ = false;
+    waitStart_ = GetTickCount();
+    // The tick only looks at the clock: a quarter of the limit, between 10
+    // and 250 ms, keeps the overshoot small.
+    waitTimer_->SetInterval(static_cast<uint32_t>(limit / 4 < 10 ? 10 : limit / 4 > 250 ? 250 : limit / 4));
+    waitTimer_->SetEnabled(true);
+    auto restore = [&] {
+        waitTimer_->SetEnabled(false);
+        waitTarget_ = prevTarget;
+        waitIdleOnly_ = prevIdle;
+        waitStart_ = prevStart;
+        if (prevTarget) waitTimer_->SetEnabled(true);
+    };
+    try {
+        fn();
+    } catch (...) {
+        const bool expired = waitExpired_, lost = controlLost_;
+        waitExpired_ = controlLost_ = false;
+        restore();
+        if (lost) {
+            conn->Canceled = false;
+            throw ESockError("Connection closed by peer");
+        }
+        if (!expired) throw;
+        conn->Canceled = false;
+        Canceled = false;
+        StatusMessage(1, kTimedOut);
+        // The server's view of the dialogue is unknown now: a late reply
+        // would be taken for the answer to the next command. Start afresh.
+        if (Connected) TPowersock::Disconnect();
+        throw ESockError(kTimedOut);
+    }
+    if (waitExpired_) conn->Canceled = false;  // fired as the wait ended anyway
+    waitExpired_ = controlLost_ = false;
+    restore();
+}
+
+void TQVFTP::WaitTick(TObject*) {
+    if (!waitTarget_ || waitExpired_) return;
+    if (waitTarget_ == DataSocket && !waitIdleOnly_ && !Connected) {
+        // Waiting for the server to connect back, and the server has gone.
+        controlLost_ = true;
+        waitExpired_ = true;
+        waitTimer_->SetEnabled(false);
+        waitTarget_->Cancel();
+        return;
+    }
+    if (GetTickCount() - waitStart_ < static_cast<uint32_t>(ServerWaitLimit())) return;
+    waitExpired_ = true;
+    waitTimer_->SetEnabled(false);
+    waitTarget_->Cancel();
+}
+
+void TQVFTP::PacketArrived() {
+    if (waitIdleOnly_ && waitTarget_ && waitTarget_ == DataSocket) waitStart_ = GetTickCount();
+    Fire(OnPacketRecvd, DataSocket);
+}
+
+std::string TQVFTP::ReadReplyLine() {
+    std::string line;
+    Bounded(this, false, [&] { line = ReadLn(); });
+    return line;
+}
+
+std::string TQVFTP::SingleTransaction(const std::string& command) {
+    std::string reply;
+    Bounded(this, false, [&] { reply = TPowersock::Transaction(command); });
+    return reply;
+}
+
+// ===========================================================================
+// Replies
+
+void TQVFTP::ReadExtraLines(const std::string& line) {
+    const bool whole = ReadReplyLines(line, [this] { return ReadReplyLine(); },
+                                      [this](const std::string& l) { StatusMessage(1, l); });
+    if (whole) return;
+    // A reply without end: the server is broken.
+    StatusMessage(1, "Reply too long");
+    TPowersock::Disconnect();
+    throw ESockError("Reply too long");
+}
+
+std::string TQVFTP::Transaction(const std::string& command) {
+    std::string reply = SingleTransaction(command);
+    ReadExtraLines(reply);
+    return reply;
+}
+
+void TQVFTP::DiscardUnread() {
+    if (Buffered() > 0) Read(0);
+}
+
+void TQVFTP::FailureRule(TCmdType kind, const std::string& reply, bool consultUnsupported) {
+    const int code = LeadingReplyNumber(reply);
+    if (consultUnsupported && OnUnSupportedFunction && InRange(code, 500, 502)) OnUnSupportedFunction(this, kind);
+    if (!OnFailure) throw FTPException(reply);
+    bool handled = false;
+    OnFailure(this, handled, kind);
+    if (!handled) throw FTPException(reply);
+}
+
+void TQVFTP::CheckRead(TObject*) {
+    auto* m = dynamic_cast<TMemoryStream*>(InBuffer);
+    if (!m || m->Bytes() < 4) return;
+    if (std::memcmp(m->Memory(), "421", 3) != 0 && std::memcmp(m->Memory(), "426", 3) != 0) return;
+    serverAbort_ = true;
+    // The transfer is over whatever the data connection still does.
+    if (DataSocket) DataSocket->Cancel();
+    Cancel();
+}
+
+std::string TQVFTP::TakeAbortLine() {
+    Canceled = false;
+    std::string text = Read(0);
+    const size_t lf = text.find('\n');
+    if (lf != std::string::npos) text.resize(lf + 1);
+    StatusMessage(1, text);
+    return text;
+}
+
+void TQVFTP::Flush() {
+    Canceled = false;
+    const DWORD start = GetTickCount();
+    std::string got;
+    for (;;) {
+        got = Read(0);
+        PsockWaitPass();
+        if (!got.empty() || GetTickCount() - start > 950 || AppTerminating()) break;
+    }
+    StatusMessage(1, got);
+}
+
+void TQVFTP::Abort() {
+    if (DataSocket) DataSocket->Cancel();
+    Cancel();
+}
+
+// ===========================================================================
+// Login and logout
+
+void TQVFTP::Connect() {
+    Canceled = false;
+    if (Connected) return;
+    if (Buffered() > 0) Read(0);
+    serverAbort_ = false;
+    TPowersock::Connect();
+    try {
+        ReadExtraLines(" ");
+        if ((UserID.empty() || Password.empty()) && OnAuthenticationNeeded) {
+            bool handled = false;
+            OnAuthenticationNeeded(handled);
+        }
+        StatusMessage(1, "USER " + UserID);
+        std::string reply = Transaction(Proxy.empty() ? "USER " + UserID : "USER " + UserID + "@" + Host);
+        if (ReplyNumber > 400 && ReplyNumber < 600) {
+            Fire(OnConnectionFailed, this);
+            throw FTPException(reply);
+        }
+        if (ReplyNumber == 331) {
+            StatusMessage(1, "PASS ");
+            reply = Transaction("PASS " + Password);
+            if (ReplyNumber > 400 && ReplyNumber < 600) {
+                Fire(OnConnectionFailed, this);
+                throw FTPException(reply);
+            }
+        }
+        Fire(OnConnect, this);
+    } catch (...) {
+        try {
+            Disconnect();
+        } catch (...) {
+            // The login's own failure is the one to report.
+        }
+        StatusMessage(1, "Disconnected");
+        throw;
+    }
+}
+
+void TQVFTP::Disconnect() {
+    Canceled = false;
+    if (!Connected) return;
+    StatusMessage(1, "QUIT");
+    delete DirectoryList;
+    DirectoryList = nullptr;
+    Vendor = NoVendor;
+    try {
+        DiscardUnread();
+        std::string reply = Transaction("QUIT");
+        if (ReplyNumber > 300 && ReplyNumber < 600) throw FTPException(reply);
+    } catch (...) {
+        TPowersock::Disconnect();
+        throw;
+    }
+    TPowersock::Disconnect();
+}
+
+// ===========================================================================
+// Single commands
+
+void TQVFTP::DoCommand(const std::string& command) {
+    const TCmdType kind = CommandKind(command);
+    Canceled = false;
+    CertifyConnect();
+    if (!Connected) return;
+    StatusMessage(1, command);
+    DiscardUnread();
+    std::string reply = Transaction(command);
+    if (ReplyNumber >= 400 && ReplyNumber < 600) {
+        FailureRule(kind, reply);
+        return;
+    }
+    Fire(OnSuccess, this, kind);
+}
+
+void TQVFTP::Rename(const std::string& from, const std::string& to) {
+    Canceled = false;
+    CertifyConnect();
+    if (!Connected) return;
+    DiscardUnread();
+    StatusMessage(1, "RNFR " + from);
+    std::string reply = Transaction("RNFR " + from);
+    if (ReplyNumber > 351 && ReplyNumber < 600) FailureRule(cmdRename, reply, false);
+    StatusMessage(1, "RNTO " + to);
+    reply = Transaction("RNTO " + to);
+    if (ReplyNumber > 300 && ReplyNumber < 600) {
+        FailureRule(cmdRename, reply);
+        return;
+    }
+    Fire(OnSuccess, this, cmdRename);
+}
+
+void TQVFTP::Mode(int kind) {
+    switch (kind) {
+    case 1: DoCommand("TYPE A"); break;
+    case 2: DoCommand("TYPE I"); break;
+    case 3: DoCommand("TYPE L 8"); break;
+    default: break;
+    }
+}
+
+std::string TQVFTP::GetCurrentDir() {
+    DoCommand("PWD");
+    return NthWord(LastReply, '"', 2);
+}
+
+// ===========================================================================
+// Data connections
+
+bool TQVFTP::OpenDataConnection(TCmdType kind) {
+    Canceled = false;
+    serverAbort_ = false;
+    CertifyConnect();
+    if (!Connected) return false;
+    CloseDataConnection();
+    DataSocket = new TPowersock(this);
+    try {
+        DiscardUnread();
+        DataSocket->TimeOut = TimeOut;
+        DataSocket->Port = 0;
+        DataSocket->OnPacketRecvd = [this](TObject*) { PacketArrived(); };
+        DataSocket->Listen(true);
+        const std::string port = "PORT " + GetLocalAddress() + DataSocket->GetPortString();
+        StatusMessage(1, port);
+        std::string reply = Transaction(port);
+        if (ReplyNumber > 300 && ReplyNumber < 600) {
+            // A handled refusal ends the transfer: no connection would come.
+            FailureRule(kind, reply, false);
+            CloseDataConnection();
+            return false;
+        }
+    } catch (...) {
+        CloseDataConnection();
+        throw;
+    }
+    return true;
+}
+
+void TQVFTP::AcceptDataConnection() {
+    // The address the data connection must come from: the control
+    // connection's peer. With a proxy the data may come from elsewhere.
+    sockaddr_in peer = {};
+    int len = sizeof(peer);
+    if (getpeername(SocketHandle, reinterpret_cast<sockaddr*>(&peer), &len) != 0) peer = RemoteAddress;
+    Bounded(DataSocket, false, [&] {
+        for (;;) {
+            TSocketHandle accepted = DataSocket->Accept();
+            const in_addr from = DataSocket->RemoteAddress.sin_addr;
+            if (Proxy.empty() && from.s_addr != peer.sin_addr.s_addr) {
+                StatusMessage(1, std::string("Refused data connection from ") + inet_ntoa(from));
+                DataSocket->Close(accepted);
+                DataSocket->AsyncDone = false;
+                DataSocket->Connected = false;
+                continue;
+            }
+            DataSocket->TakeAcceptedSocket(accepted);
+            return;
+        }
+    });
+}
+
+void TQVFTP::CloseDataConnection() {
+    delete DataSocket;
+    DataSocket = nullptr;
+}
+
+// ===========================================================================
+// Downloads
+
+void TQVFTP::Download(const std::string& remote, const std::string& local) { Retrieve(remote, local, TRetrieve::Fresh); }
+
+void TQVFTP::DownloadRestore(const std::string& remote, const std::string& local) {
+    Retrieve(remote, local.empty() ? remote : local, TRetrieve::Restore);
+}
+
+void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetrieve how) {
+    const std::string target = local.empty() ? remote : local;
+    const bool restore = how == TRetrieve::Restore;
+    int64_t offset = 0;
+    if (restore) {
+        // The local file must exist; its size is where the server restarts.
+        TFileStream existing(target, TFileStream::fmOpenRead);
+        offset = existing.Size();
+    }
+    if (!OpenDataConnection(cmdDownload)) return;
+
+    TDownloadEnd end;
+    bool fileTouched = false;
+    std::exception_ptr failure;
+    std::string failureText;
+    try {
+        std::string reply;
+        if (!restore) {
+            StatusMessage(1, "RETR " + remote);
+            BytesTotal = 0;
+            reply = SingleTransaction("RETR " + remote);
+        } else {
+            StatusMessage(1, "REST RETR " + remote);
+            reply = Transaction("REST " + std::to_string(offset));
+            if (InRange(ReplyNumber, 400, 599)) FailureRule(cmdDownload, reply, false);
+            BytesTotal = 0;
+            reply = SingleTransaction("RETR " + remote);
+        }
+        const int code = ReplyNumber;
+        BytesTotal = GetBytesTotal(reply);
+        end.announced = AnnouncedSize(reply);
+        // The whole reply first, so that the dialogue stays in step whatever
+        // its verdict.
+        bool multiLine = false;
+        std::string line = reply;
+        for (int n = 0; ReplyContinues(line); ++n) {
+            if (n >= MaxReplyLines) {
+                TPowersock::Disconnect();
+                throw ESockError("Reply too long");
+            }
+            multiLine = true;
+            line = ReadReplyLine();
+            StatusMessage(1, line);
+            if (BytesTotal == 0) BytesTotal = GetBytesTotal(line);
+            if (end.announced < 0) end.announced = AnnouncedSize(line);
+        }
+        const bool refused = restore ? InRange(code, 400, 599) : InRange(code, 301, 599);
+        if (refused) {
+            // Handled: the server sends nothing, so the transfer ends here.
+            FailureRule(cmdDownload, reply, multiLine && !restore);
+            CloseDataConnection();
+            return;
+        }
+
+        AcceptDataConnection();
+        Fire(OnTransactionStart, this);
+        if (!Canceled && !TimedOut) {
+            fileTouched = true;
+            if (!restore) {
+                Bounded(DataSocket, true, [&] { DataSocket->CaptureFile(target); });
+            } else {
+                TFileStream file(target, TFileStream::fmAppend);
+                Bounded(DataSocket, true, [&] { DataSocket->CaptureStream(file, -1); });
+            }
+        }
+        Fire(OnTransactionStop, this);
+        DataSocket->RequestCloseSocket();
+        BytesTotal = DataSocket->BytesRcvd;
+        StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
+        if (!Canceled && !TimedOut) {
+            line = ReadReplyLine();
+            StatusMessage(1, line);
+            ReadExtraLines(line);
+            end.closingLine = line;
+            end.closingCode = LeadingReplyNumber(line);
+        } else {
+            StatusMessage(1, LastReply);
+        }
+        if (serverAbort_) end.abortLine = TakeAbortLine();
+        end.received = LocalFileSize(target);
+        failureText = DownloadFailure(end);
+    } catch (const EAbortError&) {
+        // A 421/426 from the server ended a wait: that line is the verdict.
+        if (!serverAbort_) failure = std::current_exception();
+        else failureText = TakeAbortLine();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    CloseDataConnection();
+    if (Canceled || serverAbort_) {
+        try {
+            Flush();
+        } catch (...) {
+            // Late lines are of no interest any more.
+        }
+    }
+    serverAbort_ = false;
+    if (failure || !failureText.empty()) {
+        // A file that did not arrive whole must not be mistaken for the file;
+        // a restart keeps what arrived, which is what a later restart needs.
+        if (fileTouched && !restore) DeleteFileA(target.c_str());
+        if (failure) std::rethrow_exception(failure);
+        StatusMessage(1, failureText);
+        throw FTPException(failureText);
+    }
+    Fire(OnSuccess, this, cmdDownload);
+}

@@ -1,0 +1,151 @@
+// TQVFTP: the FTP client. Its own connection (the TPowersock it derives from)
+// is the control connection; transfers run over active-mode data connections
+// (the client listens, announces the port with PORT and accepts the server's
+// connection), one fresh TPowersock per transfer.
+//
+// Every wait for the server is bounded: a reply, the server connecting back,
+// and a data connection on which nothing arrives each end after 60 seconds
+// (or TimeOut, when it is set and shorter) with ESockError "Timed out waiting
+// for the server"; the control connection is then closed, since the server's
+// idea of the dialogue can no longer be trusted. A download that did not
+// arrive whole raises FTPException and leaves no local file.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "FtpReply.h"
+#include "Psock.h"
+
+// A command the server refused: the message is the server's reply line.
+class FTPException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+using TSuccessEvent = std::function<void(TObject* Sender, TCmdType Trans_Type)>;
+using TFailureEvent = std::function<void(TObject* Sender, bool& Handled, TCmdType Trans_Type)>;
+using TQVListItem = std::function<void(TObject* Sender, const std::string& Listing)>;
+using TUnsupportedEvent = std::function<void(TObject* Sender, TCmdType Trans_Type)>;
+
+// Server system kinds (for directory listings).
+enum : int32_t { NoVendor = 2411 };
+
+// Splits directory listing lines; the parsers come with the listing operations.
+class TFTPDirectoryList;
+
+class TQVFTP : public TPowersock {
+public:
+    explicit TQVFTP(TComponent* owner);
+    ~TQVFTP() override;
+
+    std::string UserID;
+    std::string Password;
+    TPowersock* DataSocket = nullptr;  // the data connection of a running transfer
+    TNotifyEvent OnTransactionStart, OnTransactionStop;
+    TSuccessEvent OnSuccess;
+    TFailureEvent OnFailure;
+    THandlerEvent OnAuthenticationNeeded;
+    THandlerEvent OnAuthenticationFailed;  // never fired
+    TQVListItem OnListItem;
+    // Fired after a successful login (the connection's own OnConnect fires
+    // when the TCP connection is up).
+    TNotifyEvent OnConnect;
+    TUnsupportedEvent OnUnSupportedFunction;
+    int32_t Vendor = NoVendor;
+    TFTPDirectoryList* DirectoryList = nullptr;
+    bool ParseList = false;
+
+    // Connects and logs in: greeting (multi-line), USER (with "@Host" when a
+    // proxy is used), PASS when asked for. Any failure after the connection
+    // came up disconnects before it passes on.
+    void Connect() override;
+    // QUIT and close; does nothing when not connected.
+    void Disconnect() override;
+    // One command and its whole reply; returns the reply's first line.
+    std::string Transaction(const std::string& command) override;
+    // Cancels the data connection, then the control connection.
+    void Abort() override;
+
+    // Reads the continuation lines of a reply whose first line is given.
+    void ReadExtraLines(const std::string& line);
+
+    // Sends any command; a 4xx/5xx reply goes through the failure handling,
+    // anything else fires OnSuccess.
+    void DoCommand(const std::string& command);
+    void ChangeDir(const std::string& directory) { DoCommand("CWD " + directory); }
+    void Delete(const std::string& file) { DoCommand("DELE " + file); }
+    void MakeDirectory(const std::string& directory) { DoCommand("MKD " + directory); }
+    void RemoveDir(const std::string& directory) { DoCommand("RMD " + directory); }
+    void Rename(const std::string& from, const std::string& to);
+    // 1: TYPE A, 2: TYPE I, 3: TYPE L 8; other values do nothing.
+    void Mode(int kind);
+    // PWD; the quoted path of the reply (empty when it has none).
+    std::string GetCurrentDir();
+    void Reinitialize() { DoCommand("REIN"); }
+    void Allocate(int32_t count) { DoCommand("ALLO " + std::to_string(count)); }
+
+    // Installed as the connection's after-read hook: a 421 or 426 reply
+    // cancels whatever waits.
+    void CheckRead(TObject* Sender);
+    // Swallows late control-connection data after an abort (about a second).
+    void Flush();
+
+    // Retrieves remote into local (the remote name when local is empty).
+    void Download(const std::string& remote, const std::string& local);
+    // Retrieves the rest of remote, restarting at the size of the existing
+    // local file and appending to it.
+    void DownloadRestore(const std::string& remote, const std::string& local);
+
+    int32_t GetBytesRcvd() const { return DataSocket ? DataSocket->BytesRcvd : 0; }
+    int32_t GetBytesSent() const { return DataSocket ? DataSocket->BytesSent : 0; }
+    // The size a reply announces (the first "BYTE" and the digits before it).
+    int32_t GetBytesTotal(const std::string& reply) const { return ReplyBytesTotal(reply); }
+
+    // The bound of every wait for the server, in milliseconds.
+    int32_t ServerWaitLimit() const;
+
+protected:
+    // The failure handling of a refused command: OnUnSupportedFunction for
+    // 500..502 when consultUnsupported, then OnFailure, and FTPException with
+    // the reply unless a handler set Handled. Returns when handled.
+    void FailureRule(TCmdType kind, const std::string& reply, bool consultUnsupported = true);
+
+    // First half of every transfer: a fresh DataSocket listening on a free
+    // port, PORT with the control connection's local address. False when
+    // not connected (nothing done).
+    bool OpenDataConnection(TCmdType kind);
+    // Waits (bounded) for the server's data connection, from the control
+    // connection's peer only (when no proxy is used); the accepted socket
+    // becomes DataSocket's.
+    void AcceptDataConnection();
+    // Destroys DataSocket.
+    void CloseDataConnection();
+
+    // Runs fn (a wait for the server on conn) under the wait bound. When the
+    // bound ends it, the control connection is closed and ESockError "Timed
+    // out waiting for the server" raised. With idleOnly the clock restarts at
+    // every packet that arrives on conn.
+    void Bounded(TPowersock* conn, bool idleOnly, const std::function<void()>& fn);
+    // One line of the server's reply, bounded.
+    std::string ReadReplyLine();
+    // The base single-line Transaction, bounded.
+    std::string SingleTransaction(const std::string& command);
+
+private:
+    enum class TRetrieve { Fresh, Restore };
+    void Retrieve(const std::string& remote, const std::string& local, TRetrieve how);
+    // The line of a 421/426 that CheckRead saw (reads it from the buffer).
+    std::string TakeAbortLine();
+    void DiscardUnread();
+    void WaitTick(TObject* Sender);
+    void PacketArrived();
+
+    TThreadTimer* waitTimer_ = nullptr;
+    TPowersock* waitTarget_ = nullptr;
+    bool waitIdleOnly_ = false;
+    bool waitExpired_ = false;
+    bool controlLost_ = false;  // the control connection went while waiting for the data connection
+    uint32_t waitStart_ = 0;
+    bool serverAbort_ = false;  // CheckRead saw 421/426
+};

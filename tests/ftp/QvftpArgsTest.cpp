@@ -1,0 +1,75 @@
+// The qvftp tool's command line and progress line.
+#include <gtest/gtest.h>
+
+#include "QvftpArgs.h"
+
+namespace {
+
+std::string Parse(std::vector<std::string> argv, TQvftpArgs& a) { return ParseQvftpArgs(argv, a); }
+
+TEST(QvftpArgs, DefaultsAndPositionals) {
+    TQvftpArgs a;
+    ASSERT_EQ(Parse({"get", "ftp.norv.test", "/pub/a.zip", "a.zip"}, a), "");
+    EXPECT_EQ(a.command, "get");
+    EXPECT_EQ(a.host, "ftp.norv.test");
+    EXPECT_EQ(a.remote, "/pub/a.zip");
+    EXPECT_EQ(a.local, "a.zip");
+    EXPECT_EQ(a.port, 21);
+    EXPECT_EQ(a.user, "anonymous");
+    EXPECT_FALSE(a.password.empty());
+    EXPECT_EQ(a.timeoutMs, 0);
+    EXPECT_FALSE(a.verbose);
+}
+
+TEST(QvftpArgs, OptionsAnywhereAndDoubleDash) {
+    TQvftpArgs a;
+    ASSERT_EQ(Parse({"-v", "get", "-P", "2121", "h", "-u", "bob", "r", "-p", "secret", "-t", "1500", "l"}, a), "");
+    EXPECT_TRUE(a.verbose);
+    EXPECT_EQ(a.port, 2121);
+    EXPECT_EQ(a.user, "bob");
+    EXPECT_EQ(a.password, "secret");
+    EXPECT_EQ(a.timeoutMs, 1500);
+    EXPECT_EQ(a.local, "l");
+    TQvftpArgs b;
+    ASSERT_EQ(Parse({"get", "h", "--", "-odd-name", "-"}, b), "");
+    EXPECT_EQ(b.remote, "-odd-name");
+    EXPECT_EQ(b.local, "-");
+}
+
+TEST(QvftpArgs, Refusals) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"put", "h", "r", "l"},
+        {"get", "h", "r"},
+        {"get", "h", "r", "l", "extra"},
+        {"get", "-P", "0", "h", "r", "l"},
+        {"get", "-P", "65536", "h", "r", "l"},
+        {"get", "-P", "21x", "h", "r", "l"},
+        {"get", "-t", "-5", "h", "r", "l"},
+        {"get", "-t", "99999999999", "h", "r", "l"},
+        {"get", "h", "r", "l", "-t"},
+        {"get", "-x", "h", "r", "l"},
+        {"get", "", "r", "l"},
+    };
+    for (const auto& argv : bad) {
+        TQvftpArgs a;
+        std::string joined;
+        for (const auto& s : argv) joined += "[" + s + "]";
+        EXPECT_NE(Parse(argv, a), "") << joined;
+    }
+    TQvftpArgs h;
+    EXPECT_EQ(Parse({"-h"}, h), "");
+    EXPECT_TRUE(h.help);
+}
+
+TEST(QvftpArgs, ProgressLine) {
+    EXPECT_EQ(FormatProgress(1048576, 4194304, 0.5), "1048576 of 4194304 bytes (25%)  2.1 MB/s");
+    EXPECT_EQ(FormatProgress(300, -1, 0), "300 bytes  0.0 MB/s");
+    EXPECT_EQ(FormatProgress(0, 0, 1), "0 bytes  0.0 MB/s");
+    // More than announced: the percentage stops at 100.
+    EXPECT_EQ(FormatProgress(12, 10, 1), "12 of 10 bytes (100%)  0.0 MB/s");
+    // Sizes beyond 32 bits.
+    EXPECT_EQ(FormatProgress(5000000000LL, 10000000000LL, 10), "5000000000 of 10000000000 bytes (50%)  500.0 MB/s");
+}
+
+}  // namespace

@@ -9,7 +9,9 @@
 # Reported: MB/s of each, the ratio to socat, the tool's peak working set for a
 # 16 MB and a 256 MB file (flat when files are streamed), the longest gap of
 # a 10 ms window timer during the transfer, and the same transfers with a
-# fixed 2 ms sleep per wait pass instead of waiting up to 2 ms for a message.
+# fixed 2 ms sleep per wait pass instead of waiting up to 2 ms for a message;
+# then one-line Transaction round trips against an echoing socat, both ways of
+# waiting, with a native Python client as the reference.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD:-$root/build}
@@ -88,3 +90,29 @@ report "CaptureFile, fixed 2 ms sleep" "$(best_ours recv "$big" --sleep-wait)"
 s16=$(ours send "$small" | field peak_kb); r16=$(ours recv "$small" | field peak_kb)
 printf 'peak working set with a 16 MB file: SendFile %s KB, CaptureFile %s KB\n' "$s16" "$r16"
 rm -f "$out"
+
+# Round trips: COUNT Transactions ("NOOP i" echoed back) per second.
+count=${ROUND_TRIPS:-2000}
+chat() {
+  socat TCP-LISTEN:$port,reuseaddr PIPE & local peer=$!
+  listening $port
+  "$@"
+  wait $peer
+}
+native_chat() {
+  python3 - $port "$count" <<'PY'
+import socket, sys, time
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
+f = s.makefile("rb")
+n = int(sys.argv[2]); t0 = time.perf_counter()
+for i in range(n):
+    s.sendall(b"NOOP %d\r\n" % i)
+    assert f.readline() == b"NOOP %d\r\n" % i
+print("%.0f" % (n / (time.perf_counter() - t0)))
+PY
+}
+rt_msg=$(chat wine "$tool" chat 127.0.0.1 $port "$count" --no-timer | field per_second)
+rt_sleep=$(chat wine "$tool" chat 127.0.0.1 $port "$count" --no-timer --sleep-wait | field per_second)
+rt_native=$(chat native_chat)
+printf 'Transaction round trips per second (%d): wait up to 2 ms for a message %s, fixed 2 ms sleep %s, native Python client %s\n' \
+  "$count" "$rt_msg" "$rt_sleep" "$rt_native"

@@ -29,6 +29,7 @@ const UINT_PTR kResumeTimer = 2;
 const UINT kResumeDelay = 10;
 // Paint and timer messages wait at most this long for a streaming connection.
 const DWORD kGiveWayEvery = 50;
+const DWORD kLookEvery = 5;
 
 LRESULT CALLBACK PsockWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* obj = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(hwnd, 0));
@@ -276,6 +277,12 @@ void TPowersock::WaitFor(const std::function<bool()>& done) {
             break;
         }
         ResumeDeferred();
+        // What is pending (often the very pass that completes the wait) runs
+        // first; the pass below then sleeps only if the wait goes on.
+        Application->ProcessMessages();
+        if (Canceled || done()) break;
+        // A pass that gave way to input or paint resumes at once.
+        if (readDeferred_ || sendDeferred_) continue;
         PsockWaitPass();
     }
     waitCondition_ = outer;
@@ -287,9 +294,12 @@ bool TPowersock::PutOff(bool& deferred, bool whenSatisfied) {
     // the passes would keep the queue full and starve them, and keep the wait
     // from ever seeing its condition.
     bool giveWay = whenSatisfied && waitSatisfied_;
-    if (!giveWay) {
+    DWORD now = GetTickCount();
+    // Looking at the queue costs a round trip to the window system: not more
+    // often than every few milliseconds.
+    if (!giveWay && now - lastQueueLook_ >= kLookEvery) {
+        lastQueueLook_ = now;
         DWORD queued = HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER));
-        DWORD now = GetTickCount();
         giveWay = (queued & QS_INPUT) != 0 || (queued != 0 && now - lastGiveWay_ >= kGiveWayEvery);
         if (giveWay && !(queued & QS_INPUT)) lastGiveWay_ = now;
     }
@@ -915,32 +925,35 @@ void TPowersock::CaptureFile(const std::string& fileName) {
     if (streamError_) throw Exception("Stream write error");
 }
 
+bool TPowersock::CaptureInto(int32_t count, const std::function<int64_t()>& have,
+                             const std::function<void(const char*, size_t)>& put) {
+    for (;;) {
+        if (Canceled) return false;
+        int64_t got = have();
+        size_t buffered = inMem_->Bytes();
+        if (count == -1 ? !(Connected || buffered) : got >= count) return false;
+        if (buffered) {
+            // With a count, only what is still missing; the rest stays buffered.
+            size_t n = buffered;
+            if (count >= 0) n = std::min<size_t>(n, static_cast<size_t>(count - got));
+            put(inMem_->Memory(), n);
+            TakeFront(n);
+        } else if (!Connected) {
+            return true;  // the count can never be reached
+        } else {
+            WaitFor([this] { return inMem_->Bytes() > 0 || !Connected; });
+        }
+    }
+}
+
 void TPowersock::CaptureStream(TStream& stream, int32_t count) {
     TransferActive = true;
     BytesRcvd = static_cast<int32_t>(inMem_->Bytes());
     StatusMessage(8, "Capture Stream");
-    bool closed = false;
-    for (;;) {
-        if (Canceled) break;
-        int64_t have = stream.Size();
-        bool buffered = inMem_->Bytes() > 0;
-        if (count == -1 ? !(Connected || buffered) : have >= count) break;
-        if (buffered) {
-            // With a count, only what is still missing; the rest stays buffered.
-            size_t n = inMem_->Bytes();
-            if (count >= 0) n = std::min<size_t>(n, static_cast<size_t>(count - have));
-            stream.Seek(0, TStream::soEnd);
-            stream.Write(inMem_->Memory(), static_cast<int32_t>(n));
-            TakeFront(n);
-        } else if (!Connected) {
-            closed = true;  // the count can never be reached
-            break;
-        } else if (AppTerminating()) {
-            Canceled = true;
-        } else {
-            PsockWaitPass();
-        }
-    }
+    bool closed = CaptureInto(count, [&] { return stream.Size(); }, [&](const char* p, size_t n) {
+        stream.Seek(0, TStream::soEnd);
+        stream.Write(p, static_cast<int32_t>(n));
+    });
     TransferActive = false;
     if (Canceled) {
         Canceled = false;
@@ -954,26 +967,8 @@ void TPowersock::CaptureString(std::string& text, int32_t count) {
     text.clear();
     BytesRcvd = 0;
     StatusMessage(8, "Capture String");
-    bool closed = false;
-    for (;;) {
-        if (Canceled) break;
-        int64_t have = static_cast<int64_t>(text.size());
-        bool buffered = inMem_->Bytes() > 0;
-        if (count == -1 ? !(Connected || buffered) : have >= count) break;
-        if (buffered) {
-            size_t n = inMem_->Bytes();
-            if (count >= 0) n = std::min<size_t>(n, static_cast<size_t>(count - have));
-            text.append(inMem_->Memory(), n);
-            TakeFront(n);
-        } else if (!Connected) {
-            closed = true;
-            break;
-        } else if (AppTerminating()) {
-            Canceled = true;
-        } else {
-            PsockWaitPass();
-        }
-    }
+    bool closed = CaptureInto(count, [&] { return static_cast<int64_t>(text.size()); },
+                              [&](const char* p, size_t n) { text.append(p, n); });
     TransferActive = false;
     if (Canceled) {
         Canceled = false;

@@ -5,6 +5,8 @@
 //                                          side, wait for the peer to close
 //   qvsock recv HOST PORT FILE [options]   connect, CaptureFile until the peer
 //                                          closes
+//   qvsock chat HOST PORT COUNT [options]  COUNT one-line Transactions against
+//                                          an echoing peer (round trips)
 //
 // Prints one line of key=value pairs: bytes, seconds (connect to end), MB/s,
 // the process's peak working set, and how regularly a 10 ms window timer fired
@@ -33,7 +35,7 @@ void SleepWaitPass() {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: qvsock send|recv HOST PORT FILE [--sleep-wait] [--no-timer]\n");
+    std::fprintf(stderr, "usage: qvsock send|recv HOST PORT FILE | chat HOST PORT COUNT [--sleep-wait] [--no-timer]\n");
     return 2;
 }
 
@@ -42,7 +44,7 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 5) return Usage();
     std::string op = argv[1];
-    if (op != "send" && op != "recv") return Usage();
+    if (op != "send" && op != "recv" && op != "chat") return Usage();
     bool timer = true;
     for (int i = 5; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sleep-wait") == 0) {
@@ -79,15 +81,25 @@ int main(int argc, char** argv) {
             ++ticks;
         });
         int64_t bytes;
+        int roundTrips = 0;
         if (op == "send") {
             sock.SendFile(argv[4]);
             bytes = sock.BytesSent;
             // Queued data still goes out; the peer closes once it has it all.
             shutdown(sock.SocketHandle, SD_SEND);
             while (sock.Connected && !AppTerminating()) WaitPass();
-        } else {
+        } else if (op == "recv") {
             sock.CaptureFile(argv[4]);
             bytes = sock.BytesRcvd;
+        } else {
+            int count = std::atoi(argv[4]);
+            bytes = 0;
+            for (int i = 0; i < count; ++i) {
+                std::string cmd = "NOOP " + std::to_string(i);
+                if (sock.Transaction(cmd) != cmd + "\r\n") throw ESockError("unexpected reply: " + sock.LastReply);
+                bytes += static_cast<int64_t>(cmd.size()) + 2;
+            }
+            roundTrips = count;
         }
         QueryPerformanceCounter(&t1);
         tick.SetEnabled(false);
@@ -95,6 +107,7 @@ int main(int argc, char** argv) {
         PROCESS_MEMORY_COUNTERS pmc = {};
         pmc.cb = sizeof(pmc);
         GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc));
+        if (roundTrips) std::printf("round_trips=%d per_second=%.0f ", roundTrips, roundTrips / secs);
         std::printf("op=%s bytes=%lld seconds=%.3f mbps=%.1f peak_kb=%llu timer_ticks=%d worst_gap_ms=%lu would_block=%d\n",
                     op.c_str(), static_cast<long long>(bytes), secs, bytes / 1048576.0 / secs,
                     static_cast<unsigned long long>(pmc.PeakWorkingSetSize / 1024), ticks, worst, wouldBlock);

@@ -394,6 +394,7 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
 
     TDownloadEnd end;
     bool fileTouched = false;
+    bool closingDue = false;  // the server owes the transfer's closing reply
     std::exception_ptr failure;
     std::string failureText;
     try {
@@ -435,6 +436,7 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
             return;
         }
 
+        closingDue = true;
         AcceptDataConnection();
         Fire(OnTransactionStart, this);
         if (!Canceled && !TimedOut) {
@@ -452,6 +454,7 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
         StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
         if (!Canceled && !TimedOut) {
             line = ReadReplyLine();
+            closingDue = false;
             StatusMessage(1, line);
             ReadExtraLines(line);
             end.closingLine = line;
@@ -471,6 +474,18 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
     }
 
     CloseDataConnection();
+    if (failure && closingDue && Connected && !Canceled && !serverAbort_) {
+        // The transfer failed on this side (a local file error, say): the
+        // server answers the closed data connection, and that reply must not
+        // be taken for the answer to the next command.
+        try {
+            const std::string late = ReadReplyLine();
+            StatusMessage(1, late);
+            ReadExtraLines(late);
+        } catch (...) {
+            // Not answered in time: the connection has been closed.
+        }
+    }
     if (Canceled || serverAbort_) {
         try {
             Flush();

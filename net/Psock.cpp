@@ -9,6 +9,9 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
+static_assert(sizeof(sockaddr_in) == 16, "RemoteAddress is Winsock's 16-byte IPv4 address record");
+static_assert(sizeof(TSocketHandle) == 2, "socket handles are kept in 16 bits");
+
 int32_t ConnectionCount = 0;
 void (*PsockWaitPass)() = WaitPass;
 
@@ -24,6 +27,9 @@ const char kTmrClass[] = "TmrWindowClass";
 // Timer of the connection window that resumes passes put off (see PutOff).
 const UINT_PTR kResumeTimer = 2;
 const UINT kResumeDelay = 10;
+// Paint and timer messages wait at most this long for a streaming connection.
+const DWORD kGiveWayEvery = 50;
+const DWORD kLookEvery = 5;
 
 LRESULT CALLBACK PsockWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* obj = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(hwnd, 0));
@@ -271,6 +277,10 @@ void TPowersock::WaitFor(const std::function<bool()>& done) {
             break;
         }
         ResumeDeferred();
+        // What is pending (often the very pass that completes the wait) runs
+        // first; the pass below then sleeps only if the wait goes on.
+        Application->ProcessMessages();
+        if (Canceled || done()) break;
         PsockWaitPass();
     }
     waitCondition_ = outer;
@@ -281,7 +291,17 @@ bool TPowersock::PutOff(bool& deferred, bool whenSatisfied) {
     // Posted messages come before input, paint and timers: a peer faster than
     // the passes would keep the queue full and starve them, and keep the wait
     // from ever seeing its condition.
-    if (!(whenSatisfied && waitSatisfied_) && HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER)) == 0) return false;
+    bool giveWay = whenSatisfied && waitSatisfied_;
+    DWORD now = GetTickCount();
+    // Looking at the queue costs a round trip to the window system: not more
+    // often than every few milliseconds.
+    if (!giveWay && now - lastQueueLook_ >= kLookEvery) {
+        lastQueueLook_ = now;
+        DWORD queued = HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER));
+        giveWay = (queued & QS_INPUT) != 0 || (queued != 0 && now - lastGiveWay_ >= kGiveWayEvery);
+        if (giveWay && !(queued & QS_INPUT)) lastGiveWay_ = now;
+    }
+    if (!giveWay) return false;
     deferred = true;
     SetTimer(WindowHandle, kResumeTimer, kResumeDelay, nullptr);
     return true;
@@ -293,7 +313,7 @@ void TPowersock::ResumeDeferred() {
     waitSatisfied_ = false;
     if (readDeferred_) {
         readDeferred_ = false;
-        PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+        if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
     }
     if (sendDeferred_) {
         sendDeferred_ = false;
@@ -570,6 +590,7 @@ void TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
             WriteFromStream();
             break;
         case MsgReadMore:
+            readMorePosted_ = false;
             ReadToStream();
             break;
         case WM_TIMER:
@@ -597,7 +618,7 @@ void TPowersock::EndPass() {
     // A pass refused meanwhile (a handler that processed messages) runs later.
     if (readPending_) {
         readPending_ = false;
-        PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+        if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
     }
     if (sendPending_) {
         sendPending_ = false;
@@ -627,7 +648,11 @@ void TPowersock::ReadToStream() {
             BytesRcvd = AddWrapping(BytesRcvd, n);
             Fire(OnPacketRecvd, this);
         }
-        if (n == SocketChunk) PostMessageA(WindowHandle, MsgReadMore, 0, 0);
+        // The rest is read in a later pass. One MsgReadMore on its way is
+        // enough: Winsock also re-posts its read notification after every
+        // recv that leaves data, and one more message per chunk would make the
+        // queue grow for as long as the data streams.
+        if (n == SocketChunk && !readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
         stored = true;
         if (waitCondition_ && n > 0 && (*waitCondition_)()) waitSatisfied_ = true;
     }
@@ -898,32 +923,35 @@ void TPowersock::CaptureFile(const std::string& fileName) {
     if (streamError_) throw Exception("Stream write error");
 }
 
+bool TPowersock::CaptureInto(int32_t count, const std::function<int64_t()>& have,
+                             const std::function<void(const char*, size_t)>& put) {
+    for (;;) {
+        if (Canceled) return false;
+        int64_t got = have();
+        size_t buffered = inMem_->Bytes();
+        if (count == -1 ? !(Connected || buffered) : got >= count) return false;
+        if (buffered) {
+            // With a count, only what is still missing; the rest stays buffered.
+            size_t n = buffered;
+            if (count >= 0) n = std::min<size_t>(n, static_cast<size_t>(count - got));
+            put(inMem_->Memory(), n);
+            TakeFront(n);
+        } else if (!Connected) {
+            return true;  // the count can never be reached
+        } else {
+            WaitFor([this] { return inMem_->Bytes() > 0 || !Connected; });
+        }
+    }
+}
+
 void TPowersock::CaptureStream(TStream& stream, int32_t count) {
     TransferActive = true;
     BytesRcvd = static_cast<int32_t>(inMem_->Bytes());
     StatusMessage(8, "Capture Stream");
-    bool closed = false;
-    for (;;) {
-        if (Canceled) break;
-        int64_t have = stream.Size();
-        bool buffered = inMem_->Bytes() > 0;
-        if (count == -1 ? !(Connected || buffered) : have >= count) break;
-        if (buffered) {
-            // With a count, only what is still missing; the rest stays buffered.
-            size_t n = inMem_->Bytes();
-            if (count >= 0) n = std::min<size_t>(n, static_cast<size_t>(count - have));
-            stream.Seek(0, TStream::soEnd);
-            stream.Write(inMem_->Memory(), static_cast<int32_t>(n));
-            TakeFront(n);
-        } else if (!Connected) {
-            closed = true;  // the count can never be reached
-            break;
-        } else if (AppTerminating()) {
-            Canceled = true;
-        } else {
-            PsockWaitPass();
-        }
-    }
+    bool closed = CaptureInto(count, [&] { return stream.Size(); }, [&](const char* p, size_t n) {
+        stream.Seek(0, TStream::soEnd);
+        stream.Write(p, static_cast<int32_t>(n));
+    });
     TransferActive = false;
     if (Canceled) {
         Canceled = false;
@@ -937,26 +965,8 @@ void TPowersock::CaptureString(std::string& text, int32_t count) {
     text.clear();
     BytesRcvd = 0;
     StatusMessage(8, "Capture String");
-    bool closed = false;
-    for (;;) {
-        if (Canceled) break;
-        int64_t have = static_cast<int64_t>(text.size());
-        bool buffered = inMem_->Bytes() > 0;
-        if (count == -1 ? !(Connected || buffered) : have >= count) break;
-        if (buffered) {
-            size_t n = inMem_->Bytes();
-            if (count >= 0) n = std::min<size_t>(n, static_cast<size_t>(count - have));
-            text.append(inMem_->Memory(), n);
-            TakeFront(n);
-        } else if (!Connected) {
-            closed = true;
-            break;
-        } else if (AppTerminating()) {
-            Canceled = true;
-        } else {
-            PsockWaitPass();
-        }
-    }
+    bool closed = CaptureInto(count, [&] { return static_cast<int64_t>(text.size()); },
+                              [&](const char* p, size_t n) { text.append(p, n); });
     TransferActive = false;
     if (Canceled) {
         Canceled = false;

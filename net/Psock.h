@@ -216,12 +216,19 @@ private:
     // Drops the running host look-up: its late answer is ignored and its
     // answer area is left to it.
     void AbandonLookup();
+    // The loop of CaptureStream / CaptureString: moves buffered bytes to put()
+    // until count (have() tells how many are there; -1: until the peer has
+    // closed and nothing is left). True when the peer closed short of count.
+    bool CaptureInto(int32_t count, const std::function<int64_t()>& have,
+                     const std::function<void(const char*, size_t)>& put);
     void AppendReceived(const char* data, int n);
     void TakeFront(size_t n);
     void EndPass();
-    // A pass that should give way (the waiting operation has what it waits
-    // for, or input, paint or timer messages are pending) is put off: it runs
-    // again from the next wait pass, or from a window timer when none waits.
+    // A pass that should give way is put off: it runs again from the next
+    // wait pass, or from a window timer when none waits. Passes give way when
+    // the waiting operation has what it waits for, when input is pending
+    // (looked at every 5 ms), and at most every 50 ms when paint or timer
+    // messages are.
     bool PutOff(bool& deferred, bool whenSatisfied);
     void ResumeDeferred();
 
@@ -233,7 +240,10 @@ private:
     HANDLE lookupTask_ = nullptr;
     bool readPending_ = false, sendPending_ = false;  // a pass was refused while another ran
     bool readDeferred_ = false, sendDeferred_ = false;  // a pass was put off (see PutOff)
+    bool readMorePosted_ = false;  // a MsgReadMore is on its way
     bool waitSatisfied_ = false;  // a receive pass met the running wait's condition
+    DWORD lastGiveWay_ = 0;       // tick count of the last pass put off for paint or timers
+    DWORD lastQueueLook_ = 0;     // tick count of the last look at the message queue
     const std::function<bool()>* waitCondition_ = nullptr;  // of the running wait
     bool streamError_ = false;         // a file could not be read or written in a pass
     bool winsockStarted_ = false;

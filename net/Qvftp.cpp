@@ -68,9 +68,11 @@ void TQVFTP::Bounded(TPowersock* conn, bool idleOnly, const std::function<void()
     waitExpired_ = false;
     controlLost_ = false;
     waitStart_ = GetTickCount();
-    // The tick only looks at the clock: a quarter of the limit, between 10
-    // and 250 ms, keeps the overshoot small.
-    waitTimer_->SetInterval(static_cast<uint32_t>(limit / 4 < 10 ? 10 : limit / 4 > 250 ? 250 : limit / 4));
+    // The tick only looks at the clock: an eighth of the limit, between 10 ms
+    // and 1 s, keeps the overshoot small and the timer messages (which make
+    // the receive passes give way) rare.
+    const int32_t tick = limit / 8 < 10 ? 10 : limit / 8 > 1000 ? 1000 : limit / 8;
+    waitTimer_->SetInterval(static_cast<uint32_t>(tick));
     waitTimer_->SetEnabled(true);
     auto restore = [&] {
         waitTimer_->SetEnabled(false);
@@ -394,6 +396,7 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
 
     TDownloadEnd end;
     bool fileTouched = false;
+    bool closingDue = false;  // the server owes the transfer's closing reply
     std::exception_ptr failure;
     std::string failureText;
     try {
@@ -435,6 +438,7 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
             return;
         }
 
+        closingDue = true;
         AcceptDataConnection();
         Fire(OnTransactionStart, this);
         if (!Canceled && !TimedOut) {
@@ -452,6 +456,7 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
         StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
         if (!Canceled && !TimedOut) {
             line = ReadReplyLine();
+            closingDue = false;
             StatusMessage(1, line);
             ReadExtraLines(line);
             end.closingLine = line;
@@ -471,6 +476,18 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
     }
 
     CloseDataConnection();
+    if (failure && closingDue && Connected && !Canceled && !serverAbort_) {
+        // The transfer failed on this side (a local file error, say): the
+        // server answers the closed data connection, and that reply must not
+        // be taken for the answer to the next command.
+        try {
+            const std::string late = ReadReplyLine();
+            StatusMessage(1, late);
+            ReadExtraLines(late);
+        } catch (...) {
+            // Not answered in time: the connection has been closed.
+        }
+    }
     if (Canceled || serverAbort_) {
         try {
             Flush();

@@ -27,7 +27,8 @@ CR LF added) or a list of such texts and of objects:
     {"hang": true}            send nothing more until the client closes
     {"long": n}               n bytes without a line feed
     {"connect": {"from": a}}  open the data connection to the last PORT
-                              address, from local address a when given
+                              address, from local address a (default: the
+                              control connection's local address)
     {"data": {"size": n, "offset": k}} send n bytes of the test pattern
     {"data": {"text": t}}     send a text on the data connection
     {"data_close": true}      close the data connection
@@ -36,7 +37,7 @@ CR LF added) or a list of such texts and of objects:
     {"wait_data_closed": s}   wait up to s seconds for the client to close the
                               data connection; records DATA-CLOSED-BY-CLIENT
                               or DATA-STILL-OPEN
-The record: CONNECT, each command line as received, DATA-CONNECT <from>,
+The record: CONNECT <client address>, each command line as received, DATA-CONNECT <from>,
 DATA-CONNECT-FAILED, CLOSED-BY-CLIENT, END.
 
 The test pattern byte at offset i is i % 251. Data connections go only to
@@ -143,7 +144,7 @@ class Session:
         raise SessionEnd()
 
     # --- data connection ----------------------------------------------------
-    def connect_data(self, spec):
+    def connect_data(self, opts):
         if not self.port_addr:
             self.state.record("DATA-CONNECT-FAILED no PORT")
             return
@@ -153,10 +154,11 @@ class Session:
             self.state.record("DATA-CONNECT-FAILED not loopback " + host)
             return
         s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        src = spec.get("from") if isinstance(spec, dict) else None
+        # From the control connection's own address unless told otherwise, as
+        # a real server does.
+        src = (opts.get("from") if isinstance(opts, dict) else None) or self.conn.getsockname()[0]
         try:
-            if src:
-                s.bind((src, 0))
+            s.bind((src, 0))
             s.settimeout(10)
             s.connect((host, port))
             s.settimeout(None)
@@ -175,13 +177,13 @@ class Session:
                 pass
             self.data = None
 
-    def send_data(self, spec):
+    def send_data(self, opts):
         if not self.data:
             return
-        if "text" in spec:
-            payload = spec["text"].encode("latin-1")
+        if "text" in opts:
+            payload = opts["text"].encode("latin-1")
         else:
-            payload = pattern(int(spec.get("offset", 0)), int(spec["size"]))
+            payload = pattern(int(opts.get("offset", 0)), int(opts["size"]))
         try:
             self.data.sendall(payload)
         except OSError:
@@ -266,7 +268,7 @@ class Session:
         self.run_actions(self.reply_for(verb))
 
     def run(self):
-        self.state.record("CONNECT")
+        self.state.record("CONNECT " + self.conn.getpeername()[0])
         buf = b""
         try:
             self.run_actions(self.scenario.get("greeting", DEFAULT_GREETING))

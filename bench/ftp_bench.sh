@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Download speed of qvftp.exe (under Wine) against curl in active mode
+# (--ftp-port), in the same run, from one vsftpd, on a 256 MB file:
+#   1. plain loopback;
+#   2. a veth link into a second network namespace, shaped with a token-bucket
+#      filter (RATE, default 50mbit) in both directions.
+# Each tool downloads the file RUNS times (default 3); the output is checked
+# against the original once per tool. Reported: median wall-clock throughput
+# (the whole command: for qvftp.exe that includes starting the Wine process),
+# median transfer throughput as each tool measures it (qvftp: from PORT to the
+# closing reply; curl: size / (total - pretransfer time)), their ratios
+# (qvftp / curl), and the peak memory of qvftp.exe for a 16 MB and the 256 MB
+# file (its own peak working set, and the Wine process's maximum RSS).
+# Must run as root inside the test namespace: `make bench` does that.
+#   bench/ftp_bench.sh [WORK_DIR]     (default: build/bench/ftp)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD:-$root/build}
+work=${1:-$build/bench/ftp}
+runs=${RUNS:-3}
+rate=${RATE:-50mbit}
+size_mb=${SIZE_MB:-256}
+ns=norvftpbench
+[ -n "${NORV_IN_NS:-}" ] || { echo "ftp_bench: run it through scripts/run-tests.sh --bench" >&2; exit 2; }
+command -v curl >/dev/null || { echo "ftp_bench: needs curl" >&2; exit 2; }
+
+qvftp=$build/win64/bin/qvftp.exe
+if [ ! -f "$qvftp" ]; then
+  cmake -S "$root" -B "$build/win64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+  cmake --build "$build/win64" --target qvftp -j"${JOBS:-2}" >/dev/null
+fi
+
+mkdir -p "$work/root" "$work/out"
+file=$work/root/bench.bin
+if [ ! -f "$file" ] || [ "$(stat -c %s "$file")" -ne $((size_mb * 1048576)) ]; then
+  head -c $((size_mb * 1048576)) /dev/urandom > "$file"
+fi
+head -c $((16 * 1048576)) "$file" > "$work/root/small16.bin"
+bytes=$(stat -c %s "$file")
+out=$work/out/bench.bin
+winout="Z:${out//\//\\}"
+
+# The vsftpd state folders sit under build/bench/, where the test runner's
+# clean-up finds their pid files.
+vs_lo=$build/bench/ftp-vsftpd-lo
+vs_ns=$build/bench/ftp-vsftpd-ns
+cleanup() {
+  bash "$root/scripts/vsftpd.sh" stop "$vs_lo" 2>/dev/null || true
+  bash "$root/scripts/vsftpd.sh" stop "$vs_ns" 2>/dev/null || true
+  ip link del nfb0 2>/dev/null || true
+  ip netns del "$ns" 2>/dev/null || true
+  rm -f "$out"
+}
+trap cleanup EXIT
+
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+mbps() { awk -v b="$1" -v t="$2" 'BEGIN {printf "%.1f", b / t / 1e6}'; }
+
+check() {  # the downloaded file against the original
+  cmp -s "$out" "$file" || { echo "ftp_bench: $1 delivered a different file" >&2; exit 1; }
+}
+
+# run_qvftp HOST -> "wall_seconds transfer_MBps"
+run_qvftp() {
+  rm -f "$out"
+  local t0 t1 err
+  t0=$(date +%s.%N)
+  err=$(bash "$root/scripts/wine.sh" "$qvftp" get "$1" /bench.bin "$winout" 2>&1 >/dev/null) \
+    || { echo "ftp_bench: qvftp failed: $err" >&2; exit 1; }
+  t1=$(date +%s.%N)
+  local r
+  r=$(printf '%s\n' "$err" | tr '\r' '\n' | awk '/^[0-9]+ bytes +[0-9.]+ MB\/s/ {v=$3} END {print v}')
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $r"
+}
+
+# run_curl HOST -> "wall_seconds transfer_MBps"
+run_curl() {
+  rm -f "$out"
+  local t0 t1 w
+  t0=$(date +%s.%N)
+  w=$(curl -s --ftp-port - -o "$out" -w '%{time_total} %{time_pretransfer} %{size_download}' "ftp://$1/bench.bin") \
+    || { echo "ftp_bench: curl failed" >&2; exit 1; }
+  t1=$(date +%s.%N)
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $(echo "$w" | awk '{printf "%.1f", $3 / ($1 - $2) / 1e6}')"
+}
+
+measure() {  # measure LABEL HOST
+  local label=$1 host=$2 qw=() qt=() cw=() ct=()
+  for i in $(seq "$runs"); do
+    local res
+    res=$(run_qvftp "$host"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check qvftp; qw+=("$w"); qt+=("$t")
+    res=$(run_curl "$host"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check curl; cw+=("$w"); ct+=("$t")
+  done
+  local mqw mcw mqt mct
+  mqw=$(median "${qw[@]}"); mcw=$(median "${cw[@]}")
+  mqt=$(median "${qt[@]}"); mct=$(median "${ct[@]}")
+  echo "$label: $((bytes / 1048576)) MiB, $runs runs each"
+  echo "  wall clock   qvftp.exe $(mbps "$bytes" "$mqw") MB/s (median of ${qw[*]} s)"
+  echo "               curl      $(mbps "$bytes" "$mcw") MB/s (median of ${cw[*]} s)"
+  echo "               ratio     $(awk -v a="$mcw" -v b="$mqw" 'BEGIN {printf "%.2f", a / b}')"
+  echo "  transfer     qvftp.exe $mqt MB/s (runs ${qt[*]})"
+  echo "               curl      $mct MB/s (runs ${ct[*]})"
+  echo "               ratio     $(awk -v a="$mqt" -v b="$mct" 'BEGIN {printf "%.2f", a / b}')"
+}
+
+peak() {  # peak HOST REMOTE -> "working_set_bytes max_rss_kb"
+  rm -f "$out"
+  local err
+  err=$(NORV_QVFTP_STATS=1 /usr/bin/time -f 'maxrss=%M' bash "$root/scripts/wine.sh" "$qvftp" get "$1" "$2" "$winout" 2>&1 >/dev/null)
+  err=$(printf '%s\n' "$err" | tr -d '\r')
+  echo "$(printf '%s\n' "$err" | sed -n 's/^peak_working_set=//p') $(printf '%s\n' "$err" | sed -n 's/^maxrss=//p')"
+}
+
+# --- 1. loopback --------------------------------------------------------------
+bash "$root/scripts/vsftpd.sh" start "$vs_lo" 127.0.0.50 21 "$work/root"
+measure "loopback" 127.0.0.50
+res=$(peak 127.0.0.50 /small16.bin); read -r ws16 rss16 <<< "$res"
+res=$(peak 127.0.0.50 /bench.bin); read -r ws256 rss256 <<< "$res"
+echo "  peak memory of qvftp.exe: working set $((ws16 / 1024)) KiB for 16 MiB, $((ws256 / 1024)) KiB for $((bytes / 1048576)) MiB;"
+echo "               Wine process max RSS $rss16 KiB for 16 MiB, $rss256 KiB for $((bytes / 1048576)) MiB"
+bash "$root/scripts/vsftpd.sh" stop "$vs_lo"
+
+# --- 2. shaped veth link into a second namespace --------------------------------
+ip netns add "$ns"
+ip link add nfb0 type veth peer name nfb1
+ip link set nfb1 netns "$ns"
+ip addr add 10.77.0.1/24 dev nfb0
+ip link set nfb0 up
+ip -n "$ns" link set lo up
+ip -n "$ns" addr add 10.77.0.2/24 dev nfb1
+ip -n "$ns" link set nfb1 up
+if ! tc qdisc add dev nfb0 root tbf rate "$rate" burst 64kb latency 50ms 2>/dev/null ||
+   ! ip netns exec "$ns" tc qdisc add dev nfb1 root tbf rate "$rate" burst 64kb latency 50ms 2>/dev/null; then
+  echo "shaped link: tc tbf is not available in this kernel; skipped"
+  exit 0
+fi
+ip netns exec "$ns" bash "$root/scripts/vsftpd.sh" start "$vs_ns" 10.77.0.2 21 "$work/root"
+measure "veth link shaped to $rate (tbf)" 10.77.0.2

@@ -20,14 +20,6 @@ std::string Shot(HWND w, const char* name) {
     return path;
 }
 
-bool WaitFor(int ms, const std::function<bool()>& cond) {
-    DWORD start = GetTickCount();
-    while (!cond()) {
-        if (static_cast<int>(GetTickCount() - start) > ms) return false;
-        Sleep(50);
-    }
-    return true;
-}
 }  // namespace
 
 int main() {

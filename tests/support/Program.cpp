@@ -195,6 +195,15 @@ HWND WaitForPage(DWORD pid, const std::string& title, int timeoutMs) {
     return nullptr;
 }
 
+bool WaitFor(int ms, const std::function<bool()>& cond) {
+    DWORD start = GetTickCount();
+    while (!cond()) {
+        if (static_cast<int>(GetTickCount() - start) > ms) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
 std::string ComboText(HWND combo, int index) {
     // Across processes Wine hands the item text over as wide characters.
     LRESULT n = SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ std::string PageTitle(HWND page);
 HWND Child(HWND parent, const std::string& cls, const std::string& text = "");
 HWND ChildAt(HWND parent, const std::string& cls, int left, int top);
 std::vector<HWND> Children(HWND parent);
+
+// Polls cond every 50 ms; false when it did not hold within ms.
+bool WaitFor(int ms, const std::function<bool()>& cond);
 
 // The text of a list item of another process's combo box.
 std::string ComboText(HWND combo, int index);

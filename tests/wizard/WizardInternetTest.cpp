@@ -27,14 +27,6 @@ int Logins(int mirror) {
     return n;
 }
 
-bool WaitFor(int ms, const std::function<bool()>& cond) {
-    DWORD start = GetTickCount();
-    while (!cond()) {
-        if (static_cast<int>(GetTickCount() - start) > ms) return false;
-        Sleep(50);
-    }
-    return true;
-}
 
 std::string ItemText(HWND combo, int i) { return ComboText(combo, i); }
 

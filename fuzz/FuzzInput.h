@@ -17,6 +17,11 @@
         }                                                                             \
     } while (0)
 
+// A file handed over open never gives the "cannot be opened" message.
+struct NoMessages : TIndexMessageSink {
+    void ShowIndexMessage(const std::string&) override { FUZZ_CHECK(!"no message for an open file"); }
+};
+
 struct FuzzInput {
     std::string Name;      // the first line, without its line feed
     std::string_view File;  // the rest

@@ -3,12 +3,6 @@
 
 #include "FuzzInput.h"
 
-namespace {
-struct NoMessages : TIndexMessageSink {
-    void ShowIndexMessage(const std::string&) override { FUZZ_CHECK(!"no message for an open file"); }
-};
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FuzzInput in = SplitFuzzInput(data, size);
 

@@ -4,12 +4,6 @@
 #include "FuzzInput.h"
 #include "IndexInspect.h"
 
-namespace {
-struct NoMessages : TIndexMessageSink {
-    void ShowIndexMessage(const std::string&) override { FUZZ_CHECK(!"no message for an open file"); }
-};
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const FuzzInput in = SplitFuzzInput(data, size);
     const std::string model = in.Name.empty() ? std::string("MODEL-A1") : in.Name;

@@ -72,6 +72,18 @@ int32_t AddWrapping(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
+// Runs its clean-up however the scope is left: transfers clear their flags
+// and give back the connection's own buffer on every path.
+class TAtExit {
+public:
+    explicit TAtExit(std::function<void()> f) : f_(std::move(f)) {}
+    TAtExit(const TAtExit&) = delete;
+    TAtExit& operator=(const TAtExit&) = delete;
+    ~TAtExit() { f_(); }
+
+private:
+    std::function<void()> f_;
+};
 }  // namespace
 
 HWND PsockAllocateHWnd(TPowersock* object) { return AllocateHWnd(kPsockClass, PsockWindowProc, object); }
@@ -758,7 +770,12 @@ void TPowersock::SendFile(const std::string& fileName) {
     StreamFromFile = true;
     streamError_ = false;
     bool closed = false;
-    try {
+    {
+        TAtExit restore([&] {
+            OutBuffer = saved;
+            TransferActive = false;
+            StreamFromFile = false;
+        });
         TFileStream file(fileName, TFileStream::fmOpenRead);
         int64_t size = file.Size();
         if (size > INT32_MAX) throw ESockError("File too large to send");
@@ -773,15 +790,7 @@ void TPowersock::SendFile(const std::string& fileName) {
             closed = !Connected;
             return closed;
         });
-        OutBuffer = saved;
-    } catch (...) {
-        OutBuffer = saved;
-        TransferActive = false;
-        StreamFromFile = false;
-        throw;
     }
-    TransferActive = false;
-    StreamFromFile = false;
     if (Canceled) {
         Canceled = false;
         throw EAbortError("Socket send aborted");
@@ -897,7 +906,12 @@ void TPowersock::CaptureFile(const std::string& fileName) {
     StreamFromFile = true;
     StatusMessage(8, "CaptureFile");
     streamError_ = false;
-    try {
+    {
+        TAtExit restore([this] {
+            InBuffer = inMem_;
+            TransferActive = false;
+            StreamFromFile = false;
+        });
         TFileStream file(fileName, TFileStream::fmCreate);
         BytesRcvd = 0;
         if (inMem_->Bytes() > 0) {
@@ -909,15 +923,7 @@ void TPowersock::CaptureFile(const std::string& fileName) {
         }
         InBuffer = &file;
         WaitFor([this] { return !Connected || streamError_; });
-        InBuffer = inMem_;
-    } catch (...) {
-        InBuffer = inMem_;
-        TransferActive = false;
-        StreamFromFile = false;
-        throw;
     }
-    TransferActive = false;
-    StreamFromFile = false;
     if (Canceled) {
         Canceled = false;
         throw EAbortError("Socket send aborted");
@@ -948,13 +954,13 @@ bool TPowersock::CaptureInto(int32_t count, const std::function<int64_t()>& have
 
 void TPowersock::CaptureStream(TStream& stream, int32_t count) {
     TransferActive = true;
+    TAtExit restore([this] { TransferActive = false; });
     BytesRcvd = static_cast<int32_t>(inMem_->Bytes());
     StatusMessage(8, "Capture Stream");
     bool closed = CaptureInto(count, [&] { return stream.Size(); }, [&](const char* p, size_t n) {
         stream.Seek(0, TStream::soEnd);
         stream.Write(p, static_cast<int32_t>(n));
     });
-    TransferActive = false;
     if (Canceled) {
         Canceled = false;
         throw EAbortError("Socket capture aborted");
@@ -964,12 +970,12 @@ void TPowersock::CaptureStream(TStream& stream, int32_t count) {
 
 void TPowersock::CaptureString(std::string& text, int32_t count) {
     TransferActive = true;
+    TAtExit restore([this] { TransferActive = false; });
     text.clear();
     BytesRcvd = 0;
     StatusMessage(8, "Capture String");
     bool closed = CaptureInto(count, [&] { return static_cast<int64_t>(text.size()); },
                               [&](const char* p, size_t n) { text.append(p, n); });
-    TransferActive = false;
     if (Canceled) {
         Canceled = false;
         throw EAbortError("Socket capture aborted");

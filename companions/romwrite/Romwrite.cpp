@@ -15,18 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "ErrorCode.h"
+
 namespace {
 const DWORD kPartCapacity = 16u << 20;
 HWND progressWindow = nullptr, progressBar = nullptr;
-
-void Report(DWORD code) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-        RegSetValueExA(key, "Error Code", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&code), sizeof(code));
-        RegCloseKey(key);
-    }
-}
 
 void Pump() {
     MSG m;
@@ -120,7 +113,7 @@ int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int) {
         code = Flash(__argv[1]);
         Progress(200);
     }
-    Report(code);
+    ReportErrorCode(code);
     if (progressWindow) DestroyWindow(progressWindow);
     return static_cast<int>(code);
 }

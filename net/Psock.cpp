@@ -685,7 +685,7 @@ void TPowersock::WriteFromStream() {
     bool work = StreamFromFile ? OutBuffer->Position() < size : size > 0;
     if (work && !Canceled && (sendDeferred_ || PutOff(sendDeferred_, false))) work = false;
     if (work && !Canceled) {
-        int64_t from = StreamFromFile ? BytesSent : 0;
+        int64_t from = StreamFromFile ? sendBase_ + BytesSent : 0;
         OutBuffer->SetPosition(from);
         char area[SocketChunk];
         int32_t got = OutBuffer->Read(area, SocketChunk);
@@ -763,7 +763,7 @@ void TPowersock::Writeln(const std::string& text) {
     Write(text + "\r\n");
 }
 
-void TPowersock::SendFile(const std::string& fileName) {
+void TPowersock::SendFile(const std::string& fileName, int64_t offset) {
     StatusMessage(8, "SendFile");
     TStream* saved = OutBuffer;
     TransferActive = true;
@@ -775,15 +775,19 @@ void TPowersock::SendFile(const std::string& fileName) {
             OutBuffer = saved;
             TransferActive = false;
             StreamFromFile = false;
+            sendBase_ = 0;
         });
         TFileStream file(fileName, TFileStream::fmOpenRead);
         int64_t size = file.Size();
         if (size > INT32_MAX) throw ESockError("File too large to send");
-        if (size > 0 && !Connected) throw ESockError("Not Connected");
+        if (offset < 0 || offset > size) throw ESockError("Send offset beyond the end of the file");
+        if (size > offset && !Connected) throw ESockError("Not Connected");
         OutBuffer = &file;
+        file.SetPosition(offset);
+        sendBase_ = offset;
         SendComplete = false;
         BytesSent = 0;
-        BytesTotal = static_cast<int32_t>(size);
+        BytesTotal = static_cast<int32_t>(size - offset);
         PostMessageA(WindowHandle, MsgSendMore, 0, 0);
         WaitFor([&] {
             if (SendComplete || BytesTotal <= 0 || streamError_) return true;
@@ -887,6 +891,25 @@ std::string TPowersock::ReadLn() {
     std::string line(inMem_->Memory(), len);
     TakeFront(len);
     return line;
+}
+
+bool TPowersock::ReadLnOrRest(std::string& line) {
+    StatusMessage(8, "ReadLn");
+    size_t len = 0;
+    bool tooLong = false;
+    WaitFor([&] {
+        len = FirstLineLength(inMem_->Memory(), inMem_->Bytes());
+        if (len) return true;
+        tooLong = inMem_->Bytes() >= MaxReplyLine;
+        return tooLong || !Connected;
+    });
+    if (Canceled) throw EAbortError("Socket readln aborted");
+    if (tooLong) throw ESockError("Reply line too long");
+    if (!len) len = inMem_->Bytes();  // the peer has closed: the rest is the last line
+    if (!len) return false;
+    line.assign(inMem_->Memory(), len);
+    TakeFront(len);
+    return true;
 }
 
 std::string TPowersock::Transaction(const std::string& command) {

@@ -191,7 +191,12 @@ public:
     void Writeln(const std::string& text);
     std::string Read(uint16_t count);
     std::string ReadLn();
-    void SendFile(const std::string& fileName);
+    // One line, as ReadLn; when the peer has closed, what is left without a
+    // line end is the last line. False when the peer has closed and nothing
+    // is left.
+    bool ReadLnOrRest(std::string& line);
+    // Sends the file from offset (0: all of it) to its end.
+    void SendFile(const std::string& fileName, int64_t offset = 0);
     void SendStream(TStream& stream);
     void CaptureFile(const std::string& fileName);
     void CaptureStream(TStream& stream, int32_t count);
@@ -246,5 +251,6 @@ private:
     DWORD lastQueueLook_ = 0;     // tick count of the last look at the message queue
     const std::function<bool()>* waitCondition_ = nullptr;  // of the running wait
     bool streamError_ = false;         // a file could not be read or written in a pass
+    int64_t sendBase_ = 0;             // where in the file a SendFile started
     bool winsockStarted_ = false;
 };

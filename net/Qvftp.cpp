@@ -5,11 +5,8 @@
 
 #include "Wait.h"
 
-// Listing parsers come with the listing operations; until then no listing
-// object is ever made, and this is what Disconnect frees.
-class TFTPDirectoryList : public TObject {};
-
 namespace {
+
 
 constexpr int32_t kServerWaitMs = 60000;
 const char* const kTimedOut = "Timed out waiting for the server";
@@ -317,7 +314,7 @@ std::string TQVFTP::GetCurrentDir() {
 // ===========================================================================
 // Data connections
 
-bool TQVFTP::OpenDataConnection(TCmdType kind) {
+bool TQVFTP::OpenDataConnection(TCmdType kind, bool eventsOnRefusal) {
     Canceled = false;
     serverAbort_ = false;
     CertifyConnect();
@@ -334,6 +331,7 @@ bool TQVFTP::OpenDataConnection(TCmdType kind) {
         StatusMessage(1, port);
         std::string reply = Transaction(port);
         if (ReplyNumber > 300 && ReplyNumber < 600) {
+            if (!eventsOnRefusal) throw FTPException(reply);
             // A handled refusal ends the transfer: no connection would come.
             FailureRule(kind, reply, false);
             CloseDataConnection();
@@ -395,11 +393,9 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
     if (!OpenDataConnection(cmdDownload)) return;
 
     TDownloadEnd end;
+    TTransferEnd outcome;
     bool fileTouched = false;
-    bool closingDue = false;  // the server owes the transfer's closing reply
-    std::exception_ptr failure;
-    std::string failureText;
-    try {
+    Guarded(outcome, [&] {
         std::string reply;
         if (!restore) {
             StatusMessage(1, "RETR " + remote);
@@ -434,11 +430,11 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
         if (refused) {
             // Handled: the server sends nothing, so the transfer ends here.
             FailureRule(cmdDownload, reply, multiLine && !restore);
-            CloseDataConnection();
+            outcome.refused = true;
             return;
         }
 
-        closingDue = true;
+        outcome.closingDue = true;
         AcceptDataConnection();
         Fire(OnTransactionStart, this);
         if (!Canceled && !TimedOut) {
@@ -456,7 +452,7 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
         StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
         if (!Canceled && !TimedOut) {
             line = ReadReplyLine();
-            closingDue = false;
+            outcome.closingDue = false;
             StatusMessage(1, line);
             ReadExtraLines(line);
             end.closingLine = line;
@@ -466,17 +462,38 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
         }
         if (serverAbort_) end.abortLine = TakeAbortLine();
         end.received = LocalFileSize(target);
-        failureText = DownloadFailure(end);
-    } catch (const EAbortError&) {
-        // A 421/426 from the server ended a wait: that line is the verdict.
-        if (!serverAbort_) failure = std::current_exception();
-        else failureText = TakeAbortLine();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+        outcome.failureText = DownloadFailure(end);
+    });
+    // A file that did not arrive whole must not be mistaken for the file; a
+    // restart keeps what arrived, which is what a later restart needs.
+    if (fileTouched && !restore) outcome.onFailed = [&] { DeleteFileA(target.c_str()); };
+    EndTransfer(outcome, cmdDownload);
+}
 
+
+// ===========================================================================
+// The end of every transfer
+
+void TQVFTP::TakeTransferFailure(TTransferEnd& outcome, bool cancel) {
+    // A 421/426 from the server ended a wait: that line is the verdict.
+    if (cancel && serverAbort_) outcome.failureText = TakeAbortLine();
+    else outcome.failure = std::current_exception();
+}
+
+void TQVFTP::Guarded(TTransferEnd& outcome, const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const EAbortError&) {
+        TakeTransferFailure(outcome, true);
+    } catch (...) {
+        TakeTransferFailure(outcome, false);
+    }
+}
+
+void TQVFTP::EndTransfer(TTransferEnd& outcome, TCmdType kind) {
     CloseDataConnection();
-    if (failure && closingDue && Connected && !Canceled && !serverAbort_) {
+    if (outcome.refused) return;  // handled: nothing more happens
+    if (outcome.failure && outcome.closingDue && Connected && !Canceled && !serverAbort_) {
         // The transfer failed on this side (a local file error, say): the
         // server answers the closed data connection, and that reply must not
         // be taken for the answer to the next command.
@@ -496,13 +513,200 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
         }
     }
     serverAbort_ = false;
-    if (failure || !failureText.empty()) {
-        // A file that did not arrive whole must not be mistaken for the file;
-        // a restart keeps what arrived, which is what a later restart needs.
-        if (fileTouched && !restore) DeleteFileA(target.c_str());
-        if (failure) std::rethrow_exception(failure);
-        StatusMessage(1, failureText);
-        throw FTPException(failureText);
+    if (outcome.failure || !outcome.failureText.empty()) {
+        if (outcome.onFailed) outcome.onFailed();
+        if (outcome.failure) std::rethrow_exception(outcome.failure);
+        StatusMessage(1, outcome.failureText);
+        throw FTPException(outcome.failureText);
     }
-    Fire(OnSuccess, this, cmdDownload);
+    Fire(OnSuccess, this, kind);
+}
+
+std::string TQVFTP::ReadClosingReply(TTransferEnd& outcome) {
+    if (Canceled || TimedOut) {
+        StatusMessage(1, LastReply);
+        return std::string();
+    }
+    const std::string line = ReadReplyLine();
+    outcome.closingDue = false;
+    StatusMessage(1, line);
+    ReadExtraLines(line);
+    // The server's last word on the transfer: 4xx and 5xx say it failed.
+    if (LeadingReplyNumber(line) >= 400) outcome.failureText = line;
+    return line;
+}
+
+// ===========================================================================
+// Uploads
+
+namespace {
+
+// The file-name part of a local path.
+std::string FileNamePart(const std::string& path) {
+    const size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
+void TQVFTP::Upload(const std::string& local, const std::string& remote) { Store(local, remote, TStore::Stor, 0); }
+
+void TQVFTP::UploadUnique(const std::string& local) { Store(local, std::string(), TStore::Unique, 0); }
+
+void TQVFTP::UploadAppend(const std::string& local, const std::string& remote) {
+    Store(local, remote, TStore::Append, 0);
+}
+
+void TQVFTP::UploadRestore(const std::string& local, const std::string& remote, int32_t offset) {
+    Store(local, remote, TStore::Restore, offset);
+}
+
+void TQVFTP::PacketSent() {
+    if (waitIdleOnly_ && waitTarget_ && waitTarget_ == DataSocket) waitStart_ = GetTickCount();
+    Fire(OnPacketSent, DataSocket);
+}
+
+void TQVFTP::Store(const std::string& local, const std::string& remote, TStore how, int64_t offset) {
+    const TCmdType kind = how == TStore::Append ? cmdAppend : how == TStore::Restore ? cmdUpRestore : cmdUpload;
+    // The local file before anything is sent: a missing file raises the
+    // file error, and a file the send could not finish is not started.
+    int64_t size = 0;
+    {
+        TFileStream file(local, TFileStream::fmOpenRead);
+        size = file.Size();
+    }
+    if (size > INT32_MAX) throw ESockError("File too large to send");
+    if (offset < 0 || offset > size) throw ESockError("Restart offset beyond the end of the file");
+    if (!OpenDataConnection(kind, how != TStore::Append)) return;
+    BytesTotal = static_cast<int32_t>(size);
+    DataSocket->OnPacketSent = [this](TObject*) { PacketSent(); };
+
+    TTransferEnd outcome;
+    Guarded(outcome, [&] {
+        const std::string name = remote.empty() ? FileNamePart(local) : remote;
+        const std::string shown = remote.empty() ? local : remote;
+        std::string reply;
+        bool refused = false;
+        auto refuse = [&](bool consultUnsupported) {
+            refused = true;
+            FailureRule(kind, reply, consultUnsupported);
+        };
+        switch (how) {
+        case TStore::Stor:
+            StatusMessage(1, "STOR " + shown);
+            reply = Transaction("STOR " + name);
+            if (InRange(ReplyNumber, 301, 599)) refuse(true);
+            break;
+        case TStore::Unique:
+            StatusMessage(1, "STOU");
+            reply = Transaction("STOU");
+            if (InRange(ReplyNumber, 301, 599)) refuse(true);
+            break;
+        case TStore::Append:
+            StatusMessage(1, "APPE " + shown);
+            reply = Transaction("APPE " + name);
+            if (InRange(ReplyNumber, 301, 599)) throw FTPException(reply);
+            break;
+        case TStore::Restore:
+            StatusMessage(1, "REST " + std::to_string(offset));
+            reply = Transaction("REST " + std::to_string(offset));
+            if (InRange(ReplyNumber, 400, 599)) {
+                refuse(false);
+                break;
+            }
+            StatusMessage(1, "STOR " + shown);
+            reply = Transaction("STOR " + name);
+            if (InRange(ReplyNumber, 301, 599)) refuse(false);
+            break;
+        }
+        if (refused) {
+            // Handled: the server will not connect, so the transfer ends here.
+            outcome.refused = true;
+            return;
+        }
+
+        outcome.closingDue = true;
+        AcceptDataConnection();
+        Fire(OnTransactionStart, this);
+        if (!Canceled && !TimedOut)
+            Bounded(DataSocket, true, [&] { DataSocket->SendFile(local, how == TStore::Restore ? offset : 0); });
+        Fire(OnTransactionStop, this);
+        // Linger off: the close lets the queued data go out instead of
+        // resetting the connection under it.
+        DataSocket->SetLinger(false);
+        DataSocket->RequestCloseSocket();
+        ReadClosingReply(outcome);
+        if (serverAbort_) outcome.failureText = TakeAbortLine();
+    });
+    EndTransfer(outcome, kind);
+}
+
+// ===========================================================================
+// Listings
+
+void TQVFTP::List() { Listing(true); }
+
+void TQVFTP::Nlist() { Listing(false); }
+
+void TQVFTP::Listing(bool parsed) {
+    Canceled = false;
+    CertifyConnect();
+    if (!Connected) return;
+    const TCmdType kind = parsed ? cmdList : cmdNList;
+    if (parsed && ParseList && !DirectoryList) {
+        if (Vendor == NoVendor) {
+            try {
+                DoCommand("SYST");
+            } catch (const EAbortError&) {
+                throw;  // a cancel, not a refused SYST
+            } catch (const std::exception&) {
+                // Without an answer the listing is read as "any other" kind.
+            }
+            Vendor = VendorFromSyst(LastReply);
+        }
+        DirectoryList = NewDirectoryList(Vendor);
+    }
+    TFTPDirectoryList* parser = parsed && ParseList ? DirectoryList : nullptr;
+    if (parser) parser->Clear();
+    if (!OpenDataConnection(kind, parsed)) return;
+
+    TTransferEnd outcome;
+    Guarded(outcome, [&] {
+        const std::string command = parsed ? "LIST" : "NLST";
+        StatusMessage(1, command);
+        const std::string reply = Transaction(command);
+        if (InRange(ReplyNumber, 301, 599)) {
+            if (!parsed) throw FTPException(reply);
+            FailureRule(kind, reply);
+            outcome.refused = true;
+            return;
+        }
+        BytesTotal = GetBytesTotal(reply);
+
+        outcome.closingDue = true;
+        if (parsed) Fire(OnTransactionStart, this);
+        AcceptDataConnection();
+        if (!parsed) Fire(OnTransactionStart, this);
+        // Counting on: the bytes are counted and every packet restarts the
+        // idle clock of the wait.
+        DataSocket->TransferActive = true;
+        DataSocket->BytesRcvd = 0;
+        if (!Canceled && !TimedOut) {
+            Bounded(DataSocket, true, [&] {
+                std::string raw;
+                while (DataSocket->ReadLnOrRest(raw)) {
+                    const std::string line = ListingLineText(raw);
+                    if (parser) parser->ParseLine(line);
+                    Fire(OnListItem, this, line);
+                }
+            });
+        }
+        Fire(OnTransactionStop, this);
+        DataSocket->RequestCloseSocket();
+        BytesTotal = DataSocket->BytesRcvd;
+        StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
+        ReadClosingReply(outcome);
+        if (serverAbort_) outcome.failureText = TakeAbortLine();
+    });
+    EndTransfer(outcome, kind);
 }

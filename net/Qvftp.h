@@ -8,12 +8,15 @@
 // (or TimeOut, when it is set and shorter) with ESockError "Timed out waiting
 // for the server"; the control connection is then closed, since the server's
 // idea of the dialogue can no longer be trusted. A download that did not
-// arrive whole raises FTPException and leaves no local file.
+// arrive whole raises FTPException and leaves no local file; an upload or a
+// listing whose closing reply says it failed raises FTPException too.
 #pragma once
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
+#include "FtpList.h"
 #include "FtpReply.h"
 #include "Psock.h"
 
@@ -27,12 +30,6 @@ using TSuccessEvent = std::function<void(TObject* Sender, TCmdType Trans_Type)>;
 using TFailureEvent = std::function<void(TObject* Sender, bool& Handled, TCmdType Trans_Type)>;
 using TQVListItem = std::function<void(TObject* Sender, const std::string& Listing)>;
 using TUnsupportedEvent = std::function<void(TObject* Sender, TCmdType Trans_Type)>;
-
-// Server system kinds (for directory listings).
-enum : int32_t { NoVendor = 2411 };
-
-// Splits directory listing lines; the parsers come with the listing operations.
-class TFTPDirectoryList;
 
 class TQVFTP : public TPowersock {
 public:
@@ -97,6 +94,21 @@ public:
     // local file and appending to it.
     void DownloadRestore(const std::string& remote, const std::string& local);
 
+    // Stores local as remote (the local file's name when remote is empty).
+    void Upload(const std::string& local, const std::string& remote);
+    // Stores local under a name the server chooses (STOU).
+    void UploadUnique(const std::string& local);
+    // Appends local to remote (APPE).
+    void UploadAppend(const std::string& local, const std::string& remote);
+    // Restarts an upload: the server is asked to continue remote at offset,
+    // and local is sent from offset on.
+    void UploadRestore(const std::string& local, const std::string& remote, int32_t offset);
+    // LIST: every line to OnListItem and, with ParseList, into DirectoryList
+    // (its parser chosen by Vendor, asked for with SYST when not known).
+    void List();
+    // NLST: every line to OnListItem.
+    void Nlist();
+
     int32_t GetBytesRcvd() const { return DataSocket ? DataSocket->BytesRcvd : 0; }
     int32_t GetBytesSent() const { return DataSocket ? DataSocket->BytesSent : 0; }
     // The size a reply announces (the first "BYTE" and the digits before it).
@@ -114,7 +126,10 @@ protected:
     // First half of every transfer: a fresh DataSocket listening on a free
     // port, PORT with the control connection's local address. False when
     // not connected (nothing done).
-    bool OpenDataConnection(TCmdType kind);
+    // A refused PORT goes through the failure handling (without
+    // OnUnSupportedFunction), or raises FTPException at once when
+    // eventsOnRefusal is false.
+    bool OpenDataConnection(TCmdType kind, bool eventsOnRefusal = true);
     // Waits (bounded) for the server's data connection, from the control
     // connection's peer only (when no proxy is used); the accepted socket
     // becomes DataSocket's.
@@ -133,6 +148,34 @@ protected:
     std::string SingleTransaction(const std::string& command);
 
 private:
+    // What a transfer's end has to know.
+    struct TTransferEnd {
+        std::exception_ptr failure;   // the exception that ended it
+        std::string failureText;      // or the server's (or our) verdict
+        bool closingDue = false;      // the server still owes the closing reply
+        bool refused = false;         // a refusal that a handler let pass: the transfer just ends
+        std::function<void()> onFailed;  // clean-up of a failed transfer
+    };
+    // Runs a transfer's steps; the exception that ends them is kept in
+    // outcome: a 421/426 that ended a wait becomes the verdict, anything else
+    // the failure. (The steps run in a frame of their own: in the x86_64
+    // build under Wine, the handler of the large transfer functions was
+    // entered with a register of their frame lost.)
+    void Guarded(TTransferEnd& outcome, const std::function<void()>& body);
+    void TakeTransferFailure(TTransferEnd& outcome, bool cancel);
+    // Every transfer ends here, also after a failure: the data connection
+    // goes, a closing reply still owed is read, late lines after a cancel are
+    // swallowed; then the failure passes on or OnSuccess(kind) fires.
+    void EndTransfer(TTransferEnd& outcome, TCmdType kind);
+    // The closing reply after the data phase (skipped after a cancel); a
+    // 4xx/5xx becomes the verdict.
+    std::string ReadClosingReply(TTransferEnd& outcome);
+
+    enum class TStore { Stor, Unique, Append, Restore };
+    void Store(const std::string& local, const std::string& remote, TStore how, int64_t offset);
+    void Listing(bool parsed);
+    void PacketSent();
+
     enum class TRetrieve { Fresh, Restore };
     void Retrieve(const std::string& remote, const std::string& local, TRetrieve how);
     // The line of a 421/426 that CheckRead saw (reads it from the buffer).

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <typeinfo>
 
 #include "FtpTestSupport.h"
 #include "Qvftp.h"
@@ -35,9 +36,16 @@ struct Scripted : ::testing::Test {
         std::string json = "{\"replies\": " + replies + (more.empty() ? "" : ", " + more) + "}";
         ASSERT_TRUE(LoadScenario(json)) << json;
     }
-    // Ends the client's session and returns what the server received.
+    // Ends the client's session (as the client's destructor would) and
+    // returns what the server received. The client itself lives on until the
+    // test ends, so a Recorder on it can still take its handlers off.
     std::vector<std::string> Finish() {
-        ftp.reset();
+        ftp->Cancel();
+        try {
+            ftp->Disconnect();
+        } catch (...) {
+            // A refused or unanswered QUIT: the connection is closed anyway.
+        }
         EXPECT_TRUE(WaitIdle(10));
         return ServerLog();
     }
@@ -365,6 +373,145 @@ TEST_F(Scripted, RefusedPortEndsTheTransfer) {
     EXPECT_FALSE(FileExists(local));
     auto log = Finish();
     EXPECT_FALSE(Logged(log, "RETR f.bin"));
+}
+
+// ---------------------------------------------------------------------------
+// Listings and uploads
+
+// A LIST that sends text and closes the data connection.
+std::string ListReply(const std::string& jsonText) {
+    return R"(["150 Here comes the directory listing.", {"connect": {}}, {"data": {"text": )" + jsonText +
+           R"(}}, {"data_close": true}, "226 Directory send OK."])";
+}
+
+TEST_F(Scripted, ServerKindFromSystChoosesTheListingParser) {
+    const struct {
+        const char* syst;  // JSON text of the SYST reply
+        int32_t vendor;
+        const std::type_info& type;
+        const char* listing;  // JSON text of the listing
+        std::vector<std::string> names;
+    } cases[] = {
+        {R"("215 UNIX Type: L8")", VendorUnix, typeid(TFTPUnixList),
+         R"("total 2\r\n-rw-r--r-- 1 ftp ftp 1024 Jan 5 12:00 a.zip\r\n\r\n-rw-r--r-- 1 ftp ftp 9 Jan 5 12:00 last.zip")",
+         {"a.zip", "last.zip"}},
+        {R"("215 NETWARE Type: L8")", VendorNetware, typeid(TFTPNETWAREList),
+         R"("Total of 1 file\r\n- [RWCEAFMS] admin 52 3301 Jan 05 2026 readme.txt 1\r\n")", {"readme.txt"}},
+        {R"("215 OS/400 is the remote operating system.")", VendorAs400, typeid(TFTPAS400List),
+         R"("QSYS 18944 02/03/06 11:46:44 *DIR QOpenSys/\r\nQSYS *FILE X\r\n")", {"*DIR"}},
+        {R"("215 Windows_NT")", VendorOther, typeid(TFTPOTHERList),
+         R"("-rwxrwxrwx 1 owner group 77 Dec 1 10:00 nt.txt\r\n")", {"nt.txt"}},
+        // A refused SYST does not stop the listing: any other kind.
+        {R"("500 SYST not understood.")", VendorOther, typeid(TFTPOTHERList),
+         R"("-rw-r--r-- 1 ftp ftp 5 Jan 5 12:00 x.txt\n")", {"x.txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.syst);
+        Script(std::string(R"({"SYST": )") + c.syst + R"(, "LIST": )" + ListReply(c.listing) + "}");
+        ftp = std::make_unique<TQVFTP>(nullptr);
+        ftp->Host = kScriptedAddr;
+        ftp->Port = kScriptedPort;
+        ftp->ParseList = true;
+        std::vector<std::string> items;
+        ftp->OnListItem = [&](TObject*, const std::string& line) { items.push_back(line); };
+        ftp->Connect();
+        ftp->List();
+        EXPECT_EQ(ftp->Vendor, c.vendor);
+        ASSERT_NE(ftp->DirectoryList, nullptr);
+        EXPECT_EQ(typeid(*ftp->DirectoryList), c.type);
+        std::vector<std::string> names;
+        for (int i = 0; i < ftp->DirectoryList->Names->Count(); ++i) names.push_back((*ftp->DirectoryList->Names)[i]);
+        EXPECT_EQ(names, c.names);
+        if (c.vendor == VendorUnix) {
+            // "total" skipped; a line of just CR LF delivered as it is; a
+            // last line without a line feed delivered when the data closed.
+            EXPECT_EQ(items, (std::vector<std::string>{"total 2", "-rw-r--r-- 1 ftp ftp 1024 Jan 5 12:00 a.zip", "\r\n",
+                                                       "-rw-r--r-- 1 ftp ftp 9 Jan 5 12:00 last.zip"}));
+            EXPECT_EQ((*ftp->DirectoryList->Sizes)[1], "9");
+        }
+        auto log = Finish();
+        EXPECT_TRUE(Logged(log, "SYST"));
+        EXPECT_TRUE(Logged(log, "LIST"));
+    }
+}
+
+TEST_F(Scripted, RefusalsOfTheStoreAndListingCommands) {
+    Script(R"({"APPE": "553 Could not create file.", "NLST": "550 No files found.", "LIST": "502 LIST not here.",
+               "STOR": "452 Insufficient storage space."})");
+    Recorder rec(*ftp);
+    rec.handleFailures = true;
+    const std::string local = TempFile("refusals.bin");
+    WriteFile(local, Pattern(0, 100));
+    ftp->Connect();
+    // APPE and NLST raise at once, whatever the handlers would say.
+    EXPECT_EQ(RaisedAs<FTPException>([&] { ftp->UploadAppend(local, "a.bin"); }), "553 Could not create file.\r\n");
+    EXPECT_EQ(RaisedAs<FTPException>([&] { ftp->Nlist(); }), "550 No files found.\r\n");
+    EXPECT_TRUE(rec.failures.empty());
+    // LIST and STOR go through the handlers; handled, the transfer just ends.
+    ftp->List();
+    EXPECT_EQ(rec.unsupported, std::vector<TCmdType>{cmdList});
+    ftp->Upload(local, "s.bin");
+    EXPECT_EQ(rec.failures, (std::vector<TCmdType>{cmdList, cmdUpload}));
+    EXPECT_TRUE(rec.successes.empty());
+    EXPECT_EQ(ftp->DataSocket, nullptr);
+    auto log = Finish();
+    EXPECT_FALSE(Logged(log, "DATA-CONNECT " + std::string(kScriptedAddr)));
+    DeleteFileA(local.c_str());
+}
+
+TEST_F(Scripted, UploadsReadTheirClosingReplyAndTrustIt) {
+    Script(R"({"STOR#1": ["150 Ok to send data.", {"connect": {}}, {"wait_data_closed": 10},
+                          "452 Insufficient storage space."],
+               "STOR": ["150 Ok to send data.", {"connect": {}}, {"wait_data_closed": 10}, "226 Transfer complete."],
+               "STOU": ["150 FILE: u.1", {"connect": {}}, {"wait_data_closed": 10}, {"sleep": 0.3},
+                        "226 Transfer complete."]})");
+    Recorder rec(*ftp);
+    const std::string local = TempFile("closing.bin");
+    WriteFile(local, Pattern(0, 100000));
+    ftp->Connect();
+
+    // The server took the data and then said it could not keep it.
+    bool isFtp = false;
+    EXPECT_EQ(RaisedAs<FTPException>([&] { ftp->Upload(local, "full.bin"); }, &isFtp),
+              "452 Insufficient storage space.\r\n");
+    EXPECT_TRUE(isFtp);
+    EXPECT_TRUE(rec.successes.empty());
+
+    // A late closing reply is waited for, not left to be taken for the
+    // answer to the next command.
+    ftp->UploadUnique(local);
+    ftp->DoCommand("NOOP");
+    EXPECT_EQ(ftp->LastReply, "200 NOOP ok.\r\n");
+
+    // A restart sends only the rest of the file.
+    ftp->UploadRestore(local, "part.bin", 60000);
+    EXPECT_EQ(rec.successes, (std::vector<TCmdType>{cmdUpload, cmdDoCommand, cmdUpRestore}));
+    auto log = Finish();
+    const auto received = LoggedStarting(log, "DATA-RECEIVED ");
+    EXPECT_EQ(received, (std::vector<std::string>{"DATA-RECEIVED 100000", "DATA-RECEIVED 100000",
+                                                  "DATA-RECEIVED 40000"}));
+    EXPECT_TRUE(Logged(log, "REST 60000"));
+    EXPECT_TRUE(Logged(log, "STOR part.bin"));
+    DeleteFileA(local.c_str());
+}
+
+TEST_F(Scripted, A426DuringAnUploadEndsItAsAFailure) {
+    // The server reads nothing, so the send stalls until the 426 comes.
+    Script(R"({"STOR": ["150 Ok to send data.", {"connect": {}}, {"sleep": 0.5},
+                        "426 Connection closed; transfer aborted."]})");
+    Recorder rec(*ftp);
+    const std::string local = TempFile("aborted.bin");
+    WriteFile(local, Pattern(0, 32 << 20));
+    ftp->Connect();
+    EXPECT_EQ(RaisedAs<FTPException>([&] { ftp->Upload(local, "big.bin"); }),
+              "426 Connection closed; transfer aborted.\r\n");
+    EXPECT_TRUE(rec.successes.empty());
+    EXPECT_EQ(ftp->DataSocket, nullptr);
+    // The control connection is still in step.
+    ftp->DoCommand("NOOP");
+    EXPECT_EQ(ftp->LastReply, "200 NOOP ok.\r\n");
+    Finish();
+    DeleteFileA(local.c_str());
 }
 
 }  // namespace

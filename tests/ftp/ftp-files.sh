@@ -11,3 +11,8 @@ if [ ! -f "$big" ] || [ "$(stat -c %s "$big")" -ne 67108864 ]; then
   head -c 67108864 /dev/urandom > "$big.tmp" && mv "$big.tmp" "$big"
 fi
 chmod -R a+rX "$root"
+# A folder of known content for the listings.
+mkdir -p "$root/list/gamma"
+printf 'alpha' > "$root/list/alpha.txt"
+head -c 1024 /dev/zero > "$root/list/beta.bin"
+chmod -R a+rX "$root/list"

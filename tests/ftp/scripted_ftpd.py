@@ -35,7 +35,8 @@ CR LF added) or a list of such texts and of objects:
     {"data_stall": true}      keep the data connection open and silent until
                               the client closes either connection
     {"wait_data_closed": s}   wait up to s seconds for the client to close the
-                              data connection; records DATA-CLOSED-BY-CLIENT
+                              data connection, reading what it sends; records
+                              DATA-CLOSED-BY-CLIENT and DATA-RECEIVED <bytes>,
                               or DATA-STILL-OPEN
 The record: CONNECT <client address>, each command line as received, DATA-CONNECT <from>,
 DATA-CONNECT-FAILED, CLOSED-BY-CLIENT, END.
@@ -230,6 +231,7 @@ class Session:
         if not self.data:
             return
         end = time.time() + seconds
+        received = 0
         while time.time() < end:
             r, _, _ = select.select([self.data], [], [], 0.1)
             if r:
@@ -239,8 +241,10 @@ class Session:
                     chunk = b""
                 if chunk == b"":
                     self.state.record("DATA-CLOSED-BY-CLIENT")
+                    self.state.record("DATA-RECEIVED %d" % received)
                     self.close_data()
                     return
+                received += len(chunk)
         self.state.record("DATA-STILL-OPEN")
 
     def reply_for(self, verb):

@@ -36,10 +36,51 @@ TEST(QvftpArgs, OptionsAnywhereAndDoubleDash) {
     EXPECT_EQ(b.local, "-");
 }
 
+TEST(QvftpArgs, PutListingsAndResume) {
+    TQvftpArgs a;
+    ASSERT_EQ(Parse({"put", "h", "C:\\dir\\a.bin"}, a), "");
+    EXPECT_EQ(a.local, "C:\\dir\\a.bin");
+    EXPECT_EQ(a.remote, "");
+    TQvftpArgs b;
+    ASSERT_EQ(Parse({"put", "-v", "h", "a.bin", "incoming/b.bin"}, b), "");
+    EXPECT_EQ(b.remote, "incoming/b.bin");
+    TQvftpArgs c;
+    ASSERT_EQ(Parse({"ls", "h"}, c), "");
+    EXPECT_EQ(c.command, "ls");
+    EXPECT_EQ(c.remote, "");
+    TQvftpArgs d;
+    ASSERT_EQ(Parse({"nlst", "-P", "2121", "h", "/pub"}, d), "");
+    EXPECT_EQ(d.remote, "/pub");
+    EXPECT_EQ(d.port, 2121);
+    TQvftpArgs e;
+    ASSERT_EQ(Parse({"get", "-c", "h", "r", "l"}, e), "");
+    EXPECT_TRUE(e.resume);
+    TQvftpArgs f;
+    ASSERT_EQ(Parse({"get", "h", "r", "l"}, f), "");
+    EXPECT_FALSE(f.resume);
+}
+
+TEST(QvftpArgs, ListEntryColumns) {
+    EXPECT_EQ(FormatListEntry("-rw-r--r--", "1024", "Jan 5 12:00", "file.zip"),
+              "-rw-r--r--         1024 Jan 5 12:00  file.zip");
+    // Wide values push the columns on; nothing is cut.
+    const std::string wide(300, 'x');
+    EXPECT_EQ(FormatListEntry("a", "1", "d", wide), "a                     1 d            " + wide);
+    EXPECT_EQ(FormatListEntry("a", wide, "d", "n").size(), 10 + 1 + 300 + 1 + 12 + 1 + 1u);
+}
+
 TEST(QvftpArgs, Refusals) {
     const std::vector<std::vector<std::string>> bad = {
         {},
-        {"put", "h", "r", "l"},
+        {"send", "h", "r", "l"},
+        {"put", "h", "l", "r", "extra"},
+        {"put", "h"},
+        {"put", "h", ""},
+        {"put", "-c", "h", "l"},
+        {"ls"},
+        {"ls", "h", "d", "extra"},
+        {"nlst", "-c", "h"},
+        {"ls", ""},
         {"get", "h", "r"},
         {"get", "h", "r", "l", "extra"},
         {"get", "-P", "0", "h", "r", "l"},

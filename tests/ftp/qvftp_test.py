@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """End-to-end checks of qvftp.exe against the vsftpd fixture: a download, the
-protocol dialogue with -v, a refused file, a bad command line.
+protocol dialogue with -v, a refused file, a bad command line, an upload, a
+resumed download, the listings.
 
 usage: qvftp_test.py ROOT WINE-WRAPPER qvftp.exe   (ROOT: the server's folder)
 """
@@ -66,6 +67,66 @@ class Qvftp(unittest.TestCase):
         rc, _, err = self.run_tool("get", HOST, "small.txt")
         self.assertEqual(rc, 2)
         self.assertIn("usage: qvftp get", err)
+
+    def test_put_stores_the_file_under_its_name_or_the_given_path(self):
+        src = os.path.join(self.dir.name, "put source.bin")
+        data = os.urandom(200003)
+        with open(src, "wb") as f:
+            f.write(data)
+        stored = os.path.join(ROOT, "incoming", "qvftp-put.bin")
+        if os.path.exists(stored):
+            os.remove(stored)
+        rc, _, err = self.run_tool("put", HOST, winpath(src), "incoming/qvftp-put.bin")
+        self.assertEqual(rc, 0, err)
+        self.assertIn("200003 bytes", err)
+        with open(stored, "rb") as f:
+            self.assertEqual(f.read(), data)
+        # Without a remote path the file goes to the login folder under its
+        # own name; vsftpd's top folder is not writable, so the server's
+        # refusal is what the tool reports, and nothing is stored.
+        rc, _, err = self.run_tool("put", "-v", HOST, winpath(src))
+        self.assertEqual(rc, 1)
+        self.assertIn("STOR " + winpath(src), err)
+        self.assertIn("qvftp: 553 ", err)
+        self.assertFalse(os.path.exists(os.path.join(ROOT, "put source.bin")))
+        os.remove(stored)
+
+    def test_get_c_resumes_a_partial_download(self):
+        out = os.path.join(self.dir.name, "big64.bin")
+        with open(os.path.join(ROOT, "big64.bin"), "rb") as f:
+            whole = f.read()
+        with open(out, "wb") as f:
+            f.write(whole[:1000000])
+        rc, _, err = self.run_tool("get", "-c", "-v", HOST, "big64.bin", winpath(out))
+        self.assertEqual(rc, 0, err)
+        self.assertIn("350 Restart position accepted (1000000).", err)
+        self.assertIn("%d bytes" % (len(whole) - 1000000), err)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), whole)
+        # Nothing there yet: -c is an ordinary download.
+        os.remove(out)
+        rc, _, err = self.run_tool("get", "-c", HOST, "small.txt", winpath(out))
+        self.assertEqual(rc, 0, err)
+        with open(out, "rb") as a, open(os.path.join(ROOT, "small.txt"), "rb") as b:
+            self.assertEqual(a.read(), b.read())
+
+    def test_ls_prints_parsed_columns_and_nlst_the_names(self):
+        rc, out, err = self.run_tool("ls", HOST, "list")
+        self.assertEqual(rc, 0, err)
+        rows = [r.split() for r in out.splitlines()]
+        self.assertEqual(sorted(r[-1] for r in rows), ["alpha.txt", "beta.bin", "gamma"])
+        sizes = {r[-1]: r[1] for r in rows}
+        self.assertEqual(sizes["alpha.txt"], "5")
+        self.assertEqual(sizes["beta.bin"], "1024")
+        for r in rows:
+            self.assertEqual(len(r), 6, r)  # attributes, size, three date columns, name
+            self.assertRegex(r[0], r"^[d-][rwx-]{9}$")
+        rc, out, err = self.run_tool("nlst", HOST, "/list")
+        self.assertEqual(rc, 0, err)
+        self.assertEqual(sorted(out.split()), ["alpha.txt", "beta.bin", "gamma"])
+        rc, _, err = self.run_tool("ls", HOST, "no-such-dir")
+        self.assertEqual(rc, 1)
+        self.assertIn("qvftp: 550 ", err)
 
 
 if __name__ == "__main__":

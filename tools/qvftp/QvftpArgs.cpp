@@ -20,8 +20,18 @@ bool ParseNumber(const std::string& text, long long lo, long long hi, long long&
 }  // namespace
 
 std::string QvftpUsage() {
-    return "usage: qvftp get [-P port] [-u user] [-p password] [-t timeout-ms] [-v] HOST REMOTE-PATH LOCAL-FILE\n"
-           "  downloads REMOTE-PATH from the FTP server HOST (active mode) into LOCAL-FILE\n"
+    return "usage: qvftp get [options] [-c] HOST REMOTE-PATH LOCAL-FILE\n"
+           "       qvftp put [options] HOST LOCAL-FILE [REMOTE-PATH]\n"
+           "       qvftp ls [options] HOST [DIR]\n"
+           "       qvftp nlst [options] HOST [DIR]\n"
+           "  get   downloads REMOTE-PATH into LOCAL-FILE; with -c an existing LOCAL-FILE\n"
+           "        is continued from its size (REST), else the download starts afresh\n"
+           "  put   uploads LOCAL-FILE as REMOTE-PATH (default: the local file's name)\n"
+           "  ls    lists DIR (default: the login folder) in long form; when the server's\n"
+           "        system is one the client knows, as columns: attributes, size, date, name\n"
+           "  nlst  lists the names in DIR\n"
+           "  All transfers are in active mode, binary.\n"
+           "options:\n"
            "  -P port       control port (default 21)\n"
            "  -u user       user name (default anonymous)\n"
            "  -p password   password (default qvftp@norv.test)\n"
@@ -51,6 +61,10 @@ std::string ParseQvftpArgs(const std::vector<std::string>& argv, TQvftpArgs& arg
             args.verbose = true;
             continue;
         }
+        if (a == "-c") {
+            args.resume = true;
+            continue;
+        }
         if (a != "-P" && a != "-u" && a != "-p" && a != "-t") return "unknown option " + a;
         if (i + 1 >= argv.size()) return "option " + a + " needs a value";
         const std::string& value = argv[++i];
@@ -69,13 +83,37 @@ std::string ParseQvftpArgs(const std::vector<std::string>& argv, TQvftpArgs& arg
     }
     if (positional.empty()) return "no command given";
     args.command = positional[0];
-    if (args.command != "get") return "unknown command " + args.command;
-    if (positional.size() != 4) return "get needs HOST, REMOTE-PATH and LOCAL-FILE";
+    const size_t n = positional.size() - 1;  // after the command
+    if (args.command == "get") {
+        if (n != 3) return "get needs HOST, REMOTE-PATH and LOCAL-FILE";
+        args.remote = positional[2];
+        args.local = positional[3];
+        if (args.remote.empty() || args.local.empty()) return "empty REMOTE-PATH or LOCAL-FILE";
+    } else if (args.command == "put") {
+        if (n < 2 || n > 3) return "put needs HOST, LOCAL-FILE and maybe REMOTE-PATH";
+        args.local = positional[2];
+        if (n == 3) args.remote = positional[3];
+        if (args.local.empty()) return "empty LOCAL-FILE";
+    } else if (args.command == "ls" || args.command == "nlst") {
+        if (n < 1 || n > 2) return args.command + " needs HOST and maybe DIR";
+        if (n == 2) args.remote = positional[2];
+    } else {
+        return "unknown command " + args.command;
+    }
+    if (args.resume && args.command != "get") return "-c is for get only";
     args.host = positional[1];
-    args.remote = positional[2];
-    args.local = positional[3];
-    if (args.host.empty() || args.remote.empty() || args.local.empty()) return "empty HOST, REMOTE-PATH or LOCAL-FILE";
+    if (args.host.empty()) return "empty HOST";
     return std::string();
+}
+
+std::string FormatListEntry(const std::string& attributes, const std::string& size, const std::string& date,
+                            const std::string& name) {
+    auto padded = [](const std::string& text, size_t width, bool right) {
+        if (text.size() >= width) return text;
+        const std::string fill(width - text.size(), ' ');
+        return right ? fill + text : text + fill;
+    };
+    return padded(attributes, 10, false) + " " + padded(size, 12, true) + " " + padded(date, 12, false) + " " + name;
 }
 
 std::string FormatProgress(int64_t bytes, int64_t total, double seconds) {

@@ -1,13 +1,16 @@
-// Command line and progress line of the qvftp tool. Portable, so the native
-// build tests them.
+// Command line, progress line and listing format of the qvftp tool.
+// Portable, so the native build tests them.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
 struct TQvftpArgs {
-    std::string command;  // "get"
-    std::string host, remote, local;
+    std::string command;  // "get", "put", "ls" or "nlst"
+    std::string host;
+    std::string remote;   // get: REMOTE-PATH; put: REMOTE-PATH or empty; ls, nlst: DIR or empty
+    std::string local;    // get, put: LOCAL-FILE
+    bool resume = false;  // get -c
     int port = 21;
     std::string user = "anonymous";
     std::string password = "qvftp@norv.test";
@@ -21,6 +24,11 @@ struct TQvftpArgs {
 std::string ParseQvftpArgs(const std::vector<std::string>& argv, TQvftpArgs& args);
 
 std::string QvftpUsage();
+
+// One parsed listing entry as ls prints it: attributes, size (right-aligned)
+// and date in columns, then the name.
+std::string FormatListEntry(const std::string& attributes, const std::string& size, const std::string& date,
+                            const std::string& name);
 
 // "1048576 of 4194304 bytes (25%)  12.5 MB/s": bytes so far, the announced
 // total when there is one (total < 0: none), and the rate over seconds.

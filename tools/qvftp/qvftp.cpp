@@ -1,9 +1,10 @@
-// qvftp: downloads one file with the FTP client component, the way the wizard
-// does (active mode, the same waits and checks), for diagnosing a mirror and
-// for the benchmark. See QvftpUsage for the command line.
+// qvftp: one FTP operation with the FTP client component, the way the wizard
+// uses it (active mode, the same waits and checks): a download (resumed with
+// -c), an upload, a listing. For diagnosing a mirror and for the benchmarks.
+// See QvftpUsage for the command line.
 //
-// stderr: a progress line (bytes, the announced total, the rate), with -v the
-// protocol dialogue; with NORV_QVFTP_STATS set, a last line with the peak
+// stdout: the listing of ls and nlst. stderr: for get and put a progress line
+// (bytes, the announced total, the rate), with -v the protocol dialogue; with NORV_QVFTP_STATS set, a last line with the peak
 // working set of the process. Exit code 0 on success, 1 on failure, 2 for a
 // bad command line.
 #include <windows.h>
@@ -77,21 +78,57 @@ int main(int argc, char** argv) {
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
         DWORD lastShown = 0;
-        ftp.OnPacketRecvd = [&](TObject*) {
+        auto progress = [&](int64_t bytes) {
             const DWORD now = GetTickCount();
             if (progressShown && now - lastShown < 250) return;
             lastShown = now;
             progressShown = true;
-            std::fprintf(stderr, "\r%s   ", FormatProgress(ftp.GetBytesRcvd(), ftp.BytesTotal, Seconds(start)).c_str());
+            std::fprintf(stderr, "\r%s   ", FormatProgress(bytes, ftp.BytesTotal, Seconds(start)).c_str());
+        };
+        int64_t had = 0;  // get -c: what the local file held before
+        ftp.OnPacketRecvd = [&](TObject*) {
+            if (args.command == "get") progress(had + ftp.GetBytesRcvd());
+        };
+        ftp.OnPacketSent = [&](TObject*) { progress(ftp.GetBytesSent()); };
+        auto done = [&](int64_t bytes) {
+            std::fprintf(stderr, "\r%s   \n", FormatProgress(bytes, -1, Seconds(start)).c_str());
+            progressShown = false;
         };
 
         ftp.Connect();
         ftp.Mode(2);  // binary: the file as it is on the server
-        QueryPerformanceCounter(&start);
-        ftp.Download(args.remote, args.local);
-        const double took = Seconds(start);
-        std::fprintf(stderr, "\r%s   \n", FormatProgress(FileSize(args.local), -1, took).c_str());
-        progressShown = false;
+        if (args.command == "get") {
+            had = args.resume ? FileSize(args.local) : 0;
+            const bool resume = args.resume && GetFileAttributesA(args.local.c_str()) != INVALID_FILE_ATTRIBUTES;
+            QueryPerformanceCounter(&start);
+            if (resume) ftp.DownloadRestore(args.remote, args.local);
+            else ftp.Download(args.remote, args.local);
+            done(FileSize(args.local) - had);
+        } else if (args.command == "put") {
+            QueryPerformanceCounter(&start);
+            ftp.Upload(args.local, args.remote);
+            done(FileSize(args.local));
+        } else {
+            if (!args.remote.empty()) ftp.ChangeDir(args.remote);
+            std::vector<std::string> lines;
+            ftp.OnListItem = [&](TObject*, const std::string& line) { lines.push_back(line); };
+            if (args.command == "ls") {
+                ftp.ParseList = true;
+                ftp.List();
+            } else {
+                ftp.Nlist();
+            }
+            const TFTPDirectoryList* dir = ftp.DirectoryList;
+            if (args.command == "ls" && dir && ftp.Vendor != VendorOther) {
+                for (int i = 0; i < dir->Names->Count(); ++i)
+                    std::printf("%s\n", FormatListEntry((*dir->Attributes)[i], (*dir->Sizes)[i], (*dir->Dates)[i],
+                                                        (*dir->Names)[i]).c_str());
+            } else {
+                // A system the client cannot read: the lines as they came.
+                for (const std::string& line : lines) std::printf("%s\n", StripLineEnd(line).c_str());
+            }
+            std::fflush(stdout);
+        }
         try {
             ftp.Disconnect();
         } catch (const std::exception& e) {

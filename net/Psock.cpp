@@ -30,6 +30,8 @@ const UINT kResumeDelay = 10;
 // Paint and timer messages wait at most this long for a streaming connection.
 const DWORD kGiveWayEvery = 50;
 const DWORD kLookEvery = 5;
+// Most chunks of a file one send pass sends (while the socket takes them whole).
+const int kChunksPerPass = 16;
 
 LRESULT CALLBACK PsockWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* obj = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(hwnd, 0));
@@ -684,7 +686,10 @@ void TPowersock::WriteFromStream() {
     int64_t size = OutBuffer->Size();
     bool work = StreamFromFile ? OutBuffer->Position() < size : size > 0;
     if (work && !Canceled && (sendDeferred_ || PutOff(sendDeferred_, false))) work = false;
-    if (work && !Canceled) {
+    // A file goes out in chunks of SocketChunk, several to a pass while the
+    // socket takes them whole: each pass costs a message round trip, which
+    // under Wine is worth more than the send itself.
+    for (int chunk = 0; work && !Canceled; ++chunk) {
         int64_t from = StreamFromFile ? sendBase_ + BytesSent : 0;
         OutBuffer->SetPosition(from);
         char area[SocketChunk];
@@ -701,26 +706,28 @@ void TPowersock::WriteFromStream() {
             EndPass();
             return;  // the next write notification resumes the pump
         }
+        bool more = false;
         if (from + sent >= size) {
             if (!StreamFromFile) outMem_->Clear();
             SendComplete = true;
+        } else if (StreamFromFile) {
+            OutBuffer->SetPosition(from + sent);
+            more = sent == got && chunk + 1 < kChunksPerPass;
+            if (!more) PostMessageA(WindowHandle, MsgSendMore, 0, 0);
         } else {
-            if (StreamFromFile) {
-                OutBuffer->SetPosition(from + sent);
-            } else {
-                OutSpare->Clear();
-                OutSpare->Write(outMem_->Memory() + sent, static_cast<int32_t>(size - sent));
-                outMem_->Clear();
-                std::swap(outMem_, OutSpare);
-                OutBuffer = outMem_;
-                OutBuffer->SetPosition(0);
-            }
+            OutSpare->Clear();
+            OutSpare->Write(outMem_->Memory() + sent, static_cast<int32_t>(size - sent));
+            outMem_->Clear();
+            std::swap(outMem_, OutSpare);
+            OutBuffer = outMem_;
+            OutBuffer->SetPosition(0);
             PostMessageA(WindowHandle, MsgSendMore, 0, 0);
         }
         if (TransferActive) {
             BytesSent = AddWrapping(BytesSent, sent);
             Fire(OnPacketSent, this);
         }
+        work = more;
     }
     EndPass();
 }

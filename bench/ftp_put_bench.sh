@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Upload speed of qvftp.exe put (under Wine) against curl -T in active mode
+# (--ftp-port), in the same run, to one vsftpd on loopback, with a 256 MB file.
+# Each tool uploads the file RUNS times (default 3); the stored file is
+# checked against the original once per tool. Reported: median wall-clock
+# throughput (the whole command: for qvftp.exe that includes starting the
+# Wine process), median transfer throughput as each tool measures it (qvftp:
+# from PORT to the closing reply; curl: size / (total - pretransfer time)),
+# their ratios (qvftp / curl), and the peak memory of qvftp.exe for a 16 MB
+# and the 256 MB file.
+# Must run as root inside the test namespace: `make bench` does that.
+#   bench/ftp_put_bench.sh [WORK_DIR]     (default: build/bench/ftp_put)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD:-$root/build}
+work=${1:-$build/bench/ftp_put}
+runs=${RUNS:-3}
+size_mb=${SIZE_MB:-256}
+addr=127.0.0.51
+[ -n "${NORV_IN_NS:-}" ] || { echo "ftp_put_bench: run it through scripts/run-tests.sh --bench" >&2; exit 2; }
+command -v curl >/dev/null || { echo "ftp_put_bench: needs curl" >&2; exit 2; }
+
+qvftp=$build/win64/bin/qvftp.exe
+if [ ! -f "$qvftp" ]; then
+  cmake -S "$root" -B "$build/win64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+  cmake --build "$build/win64" --target qvftp -j"${JOBS:-2}" >/dev/null
+fi
+
+mkdir -p "$work/src" "$work/root"
+file=$work/src/bench.bin
+if [ ! -f "$file" ] || [ "$(stat -c %s "$file")" -ne $((size_mb * 1048576)) ]; then
+  head -c $((size_mb * 1048576)) /dev/urandom > "$file"
+fi
+head -c $((16 * 1048576)) "$file" > "$work/src/small16.bin"
+bytes=$(stat -c %s "$file")
+winfile="Z:${file//\//\\}"
+stored=$work/root/incoming/up.bin
+
+# The vsftpd state folder sits under build/bench/, where the test runner's
+# clean-up finds its pid file.
+vs=$build/bench/ftp-put-vsftpd
+cleanup() {
+  bash "$root/scripts/vsftpd.sh" stop "$vs" 2>/dev/null || true
+  rm -f "$stored"
+}
+trap cleanup EXIT
+
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+mbps() { awk -v b="$1" -v t="$2" 'BEGIN {printf "%.1f", b / t / 1e6}'; }
+
+check() {  # the stored file against the original
+  cmp -s "$stored" "$file" || { echo "ftp_put_bench: $1 stored a different file" >&2; exit 1; }
+}
+
+# run_qvftp -> "wall_seconds transfer_MBps"
+run_qvftp() {
+  rm -f "$stored"
+  local t0 t1 err r
+  t0=$(date +%s.%N)
+  err=$(bash "$root/scripts/wine.sh" "$qvftp" put "$addr" "$winfile" incoming/up.bin 2>&1 >/dev/null) \
+    || { echo "ftp_put_bench: qvftp failed: $err" >&2; exit 1; }
+  t1=$(date +%s.%N)
+  r=$(printf '%s\n' "$err" | tr '\r' '\n' | awk '/^[0-9]+ bytes +[0-9.]+ MB\/s/ {v=$3} END {print v}')
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $r"
+}
+
+# run_curl -> "wall_seconds transfer_MBps"
+run_curl() {
+  rm -f "$stored"
+  local t0 t1 w
+  t0=$(date +%s.%N)
+  w=$(curl -s --ftp-port - -T "$file" -w '%{time_total} %{time_pretransfer} %{size_upload}' \
+        "ftp://$addr/incoming/up.bin") || { echo "ftp_put_bench: curl failed" >&2; exit 1; }
+  t1=$(date +%s.%N)
+  echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $(echo "$w" | awk '{printf "%.1f", $3 / ($1 - $2) / 1e6}')"
+}
+
+peak() {  # peak LOCAL-FILE -> "working_set_bytes"
+  rm -f "$stored"
+  local err
+  err=$(NORV_QVFTP_STATS=1 bash "$root/scripts/wine.sh" "$qvftp" put "$addr" "Z:${1//\//\\}" incoming/up.bin 2>&1 >/dev/null)
+  printf '%s\n' "$err" | tr -d '\r' | sed -n 's/^peak_working_set=//p'
+}
+
+bash "$root/scripts/vsftpd.sh" start "$vs" "$addr" 21 "$work/root"
+qw=() qt=() cw=() ct=()
+for i in $(seq "$runs"); do
+  res=$(run_qvftp); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check qvftp; qw+=("$w"); qt+=("$t")
+  res=$(run_curl); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check curl; cw+=("$w"); ct+=("$t")
+done
+mqw=$(median "${qw[@]}"); mcw=$(median "${cw[@]}")
+mqt=$(median "${qt[@]}"); mct=$(median "${ct[@]}")
+echo "upload, loopback: $((bytes / 1048576)) MiB, $runs runs each"
+echo "  wall clock   qvftp.exe $(mbps "$bytes" "$mqw") MB/s (median of ${qw[*]} s)"
+echo "               curl      $(mbps "$bytes" "$mcw") MB/s (median of ${cw[*]} s)"
+echo "               ratio     $(awk -v a="$mcw" -v b="$mqw" 'BEGIN {printf "%.2f", a / b}')"
+echo "  transfer     qvftp.exe $mqt MB/s (runs ${qt[*]})"
+echo "               curl      $mct MB/s (runs ${ct[*]})"
+echo "               ratio     $(awk -v a="$mqt" -v b="$mct" 'BEGIN {printf "%.2f", a / b}')"
+ws16=$(peak "$work/src/small16.bin")
+ws256=$(peak "$file")
+echo "  peak working set of qvftp.exe: $((ws16 / 1024)) KiB for 16 MiB, $((ws256 / 1024)) KiB for $((bytes / 1048576)) MiB"

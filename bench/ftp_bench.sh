@@ -21,21 +21,12 @@ runs=${RUNS:-3}
 rate=${RATE:-50mbit}
 size_mb=${SIZE_MB:-256}
 ns=norvftpbench
-[ -n "${NORV_IN_NS:-}" ] || { echo "ftp_bench: run it through scripts/run-tests.sh --bench" >&2; exit 2; }
-command -v curl >/dev/null || { echo "ftp_bench: needs curl" >&2; exit 2; }
-
-qvftp=$build/win64/bin/qvftp.exe
-if [ ! -f "$qvftp" ]; then
-  cmake -S "$root" -B "$build/win64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
-  cmake --build "$build/win64" --target qvftp -j"${JOBS:-2}" >/dev/null
-fi
+. "$root/bench/lib/ftp-common.sh"
+ftp_bench_prepare ftp_bench
 
 mkdir -p "$work/root" "$work/out"
 file=$work/root/bench.bin
-if [ ! -f "$file" ] || [ "$(stat -c %s "$file")" -ne $((size_mb * 1048576)) ]; then
-  head -c $((size_mb * 1048576)) /dev/urandom > "$file"
-fi
+random_file "$file" "$size_mb"
 head -c $((16 * 1048576)) "$file" > "$work/root/small16.bin"
 bytes=$(stat -c %s "$file")
 out=$work/out/bench.bin
@@ -54,8 +45,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-mbps() { awk -v b="$1" -v t="$2" 'BEGIN {printf "%.1f", b / t / 1e6}'; }
 
 check() {  # the downloaded file against the original
   cmp -s "$out" "$file" || { echo "ftp_bench: $1 delivered a different file" >&2; exit 1; }
@@ -92,16 +81,7 @@ measure() {  # measure LABEL HOST
     res=$(run_qvftp "$host"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check qvftp; qw+=("$w"); qt+=("$t")
     res=$(run_curl "$host"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check curl; cw+=("$w"); ct+=("$t")
   done
-  local mqw mcw mqt mct
-  mqw=$(median "${qw[@]}"); mcw=$(median "${cw[@]}")
-  mqt=$(median "${qt[@]}"); mct=$(median "${ct[@]}")
-  echo "$label: $((bytes / 1048576)) MiB, $runs runs each"
-  echo "  wall clock   qvftp.exe $(mbps "$bytes" "$mqw") MB/s (median of ${qw[*]} s)"
-  echo "               curl      $(mbps "$bytes" "$mcw") MB/s (median of ${cw[*]} s)"
-  echo "               ratio     $(awk -v a="$mcw" -v b="$mqw" 'BEGIN {printf "%.2f", a / b}')"
-  echo "  transfer     qvftp.exe $mqt MB/s (runs ${qt[*]})"
-  echo "               curl      $mct MB/s (runs ${ct[*]})"
-  echo "               ratio     $(awk -v a="$mqt" -v b="$mct" 'BEGIN {printf "%.2f", a / b}')"
+  report "$label" "$bytes" "$runs" "${qw[*]}" "${cw[*]}" "${qt[*]}" "${ct[*]}"
 }
 
 peak() {  # peak HOST REMOTE -> "working_set_bytes max_rss_kb"

@@ -1,0 +1,39 @@
+# Shared by the FTP benchmarks (sourced; needs $root and $build set).
+
+# ftp_bench_prepare NAME: refuses to run outside the test namespace or
+# without curl, and builds qvftp.exe when it is not there; sets $qvftp.
+ftp_bench_prepare() {
+  [ -n "${NORV_IN_NS:-}" ] || { echo "$1: run it through scripts/run-tests.sh --bench" >&2; exit 2; }
+  command -v curl >/dev/null || { echo "$1: needs curl" >&2; exit 2; }
+  qvftp=$build/win64/bin/qvftp.exe
+  if [ ! -f "$qvftp" ]; then
+    cmake -S "$root" -B "$build/win64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+    cmake --build "$build/win64" --target qvftp -j"${JOBS:-2}" >/dev/null
+  fi
+}
+
+# random_file PATH MB: PATH holds MB MiB of random bytes (kept between runs).
+random_file() {
+  if [ ! -f "$1" ] || [ "$(stat -c %s "$1")" -ne $(($2 * 1048576)) ]; then
+    head -c $(($2 * 1048576)) /dev/urandom > "$1"
+  fi
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+mbps() { awk -v b="$1" -v t="$2" 'BEGIN {printf "%.1f", b / t / 1e6}'; }
+
+# report LABEL BYTES RUNS "QVFTP_WALL_S..." "CURL_WALL_S..." "QVFTP_MBPS..." "CURL_MBPS..."
+report() {
+  local label=$1 bytes=$2 runs=$3 qw=($4) cw=($5) qt=($6) ct=($7)
+  local mqw mcw mqt mct
+  mqw=$(median "${qw[@]}"); mcw=$(median "${cw[@]}")
+  mqt=$(median "${qt[@]}"); mct=$(median "${ct[@]}")
+  echo "$label: $((bytes / 1048576)) MiB, $runs runs each"
+  echo "  wall clock   qvftp.exe $(mbps "$bytes" "$mqw") MB/s (median of ${qw[*]} s)"
+  echo "               curl      $(mbps "$bytes" "$mcw") MB/s (median of ${cw[*]} s)"
+  echo "               ratio     $(awk -v a="$mcw" -v b="$mqw" 'BEGIN {printf "%.2f", a / b}')"
+  echo "  transfer     qvftp.exe $mqt MB/s (runs ${qt[*]})"
+  echo "               curl      $mct MB/s (runs ${ct[*]})"
+  echo "               ratio     $(awk -v a="$mqt" -v b="$mct" 'BEGIN {printf "%.2f", a / b}')"
+}

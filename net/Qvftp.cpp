@@ -118,8 +118,12 @@ void TQVFTP::WaitTick(TObject*) {
     waitTarget_->Cancel();
 }
 
-void TQVFTP::PacketArrived() {
+void TQVFTP::RestartIdleClock() {
     if (waitIdleOnly_ && waitTarget_ && waitTarget_ == DataSocket) waitStart_ = GetTickCount();
+}
+
+void TQVFTP::PacketArrived() {
+    RestartIdleClock();
     Fire(OnPacketRecvd, DataSocket);
 }
 
@@ -450,16 +454,8 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
         DataSocket->RequestCloseSocket();
         BytesTotal = DataSocket->BytesRcvd;
         StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
-        if (!Canceled && !TimedOut) {
-            line = ReadReplyLine();
-            outcome.closingDue = false;
-            StatusMessage(1, line);
-            ReadExtraLines(line);
-            end.closingLine = line;
-            end.closingCode = LeadingReplyNumber(line);
-        } else {
-            StatusMessage(1, LastReply);
-        }
+        end.closingLine = ReadClosingReply(outcome);
+        end.closingCode = LeadingReplyNumber(end.closingLine);
         if (serverAbort_) end.abortLine = TakeAbortLine();
         end.received = LocalFileSize(target);
         outcome.failureText = DownloadFailure(end);
@@ -562,7 +558,7 @@ void TQVFTP::UploadRestore(const std::string& local, const std::string& remote, 
 }
 
 void TQVFTP::PacketSent() {
-    if (waitIdleOnly_ && waitTarget_ && waitTarget_ == DataSocket) waitStart_ = GetTickCount();
+    RestartIdleClock();
     Fire(OnPacketSent, DataSocket);
 }
 

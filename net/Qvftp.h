@@ -182,6 +182,9 @@ private:
     std::string TakeAbortLine();
     void DiscardUnread();
     void WaitTick(TObject* Sender);
+    // A packet moved on the data connection: an idle-only wait starts its
+    // clock again.
+    void RestartIdleClock();
     void PacketArrived();
 
     TThreadTimer* waitTimer_ = nullptr;

@@ -31,8 +31,10 @@ build-win32:
 	@cmake -S . -B $(BUILD)/win32 $(CMAKE_COMMON) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DBUILD_TESTING=ON >/dev/null
 	@cmake --build $(BUILD)/win32 -j$(JOBS)
 
+# The product stage of the tests runs the release archive, so dist comes first.
 test: deps
 	@$(MAKE) --no-print-directory build
+	@bash scripts/dist.sh
 	@bash scripts/run-tests.sh
 
 # Native suites only, outside the test namespace (quick edit-compile-test loop).

@@ -2,7 +2,9 @@
 
 #include <direct.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace drv {
 
@@ -12,6 +14,33 @@ std::string BinDir() {
     std::string p = path;
     return p.substr(0, p.rfind('\\') + 1);
 }
+
+std::string ProductDir() {
+    std::string dir = Env("NORV_PRODUCT_DIR");
+    if (dir.empty()) return BinDir();
+    if (dir.back() != '\\') dir += '\\';
+    return dir;
+}
+
+namespace {
+
+// The registry view that the product's programs use: the 32-bit one when the
+// wizard is a 32-bit program, whatever this driver is.
+REGSAM ProductView() {
+    static REGSAM view = [] {
+        std::string exe = ReadFile(ProductDir() + "NorvUpdate.exe");
+        if (exe.size() < 0x40) return REGSAM(0);
+        uint32_t pe = 0;
+        memcpy(&pe, exe.data() + 0x3c, sizeof(pe));
+        if (pe > exe.size() - 6) return REGSAM(0);
+        uint16_t machine = 0;
+        memcpy(&machine, exe.data() + pe + 4, sizeof(machine));
+        return REGSAM(machine == IMAGE_FILE_MACHINE_I386 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+    }();
+    return view;
+}
+
+}  // namespace
 
 std::string TempDir() {
     char t[MAX_PATH] = {};
@@ -70,12 +99,13 @@ AppFolder::AppFolder(const std::string& romscope, const std::string& romwrite) {
     RemoveTree(Path);
     CreateDirectoryA(Path.c_str(), nullptr);
     const std::string bin = BinDir();
-    CopyInto(bin + "NorvUpdate.exe", Path);
-    CopyInto(bin + "unzip32.dll", Path);
+    const std::string product = ProductDir();
+    CopyInto(product + "NorvUpdate.exe", Path);
+    CopyInto(product + "unzip32.dll", Path);
     if (FileExists(bin + "NorvSite.dll")) CopyInto(bin + "NorvSite.dll", Path);
     if (romscope == "sim") CopyInto(bin + "sim\\Romscope.dll", Path);
     if (romscope == "noentry") CopyInto(bin + "doubles\\noentry\\Romscope.dll", Path);
-    if (romwrite == "real") CopyInto(bin + "Romwrite.exe", Path);
+    if (romwrite == "real") CopyInto(product + "Romwrite.exe", Path);
     if (romwrite == "fail" || romwrite == "silent")
         CopyInto(bin + "doubles\\romwrite_" + romwrite + "\\Romwrite.exe", Path);
 }
@@ -88,7 +118,7 @@ void AppFolder::Put(const std::string& name, const std::string& bytes) { WriteFi
 
 long ReadErrorCode() {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, KEY_READ | ProductView(), &key) != ERROR_SUCCESS) return -1;
     DWORD v = 0, size = sizeof(v);
     LONG r = RegQueryValueExA(key, "Error Code", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size);
     RegCloseKey(key);
@@ -97,8 +127,8 @@ long ReadErrorCode() {
 
 void SetErrorCode(long code) {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, nullptr, 0, KEY_ALL_ACCESS | ProductView(),
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     if (code < 0) {
         RegDeleteValueA(key, "Error Code");

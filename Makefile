@@ -41,8 +41,10 @@ test: deps
 test-native: build-native
 	@cd $(BUILD)/native && ctest --output-on-failure
 
+# The demo runs the 32-bit release folder, what users get.
 demo: deps
 	@$(MAKE) --no-print-directory build
+	@bash scripts/dist.sh >/dev/null
 	@bash scripts/demo.sh
 
 dist: deps build-win32

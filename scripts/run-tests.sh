@@ -94,6 +94,14 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   /usr/lib/wine/wineserver -w
 fi
+# The pages are laid out for "MS Sans Serif". Debian's Wine keeps its own
+# replacement (fonts-wine) where this Wine does not look, so an unknown face
+# falls back to a wider font: titles are cut off or wrap over the text below.
+# The prefix gets Wine's MS Sans Serif in its Fonts folder, where the
+# registry's font list names it.
+for f in /usr/share/wine/fonts/sserife*.fon /usr/share/wine/fonts/ms_sans_serif.ttf; do
+  [ -f "$f" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$f")" ] && cp "$f" "$WINEPREFIX/drive_c/windows/Fonts/"
+done
 /usr/lib/wine/wineserver -p >/dev/null 2>&1
 # The first program of a session starts Wine's background services; start them
 # here, detached from every pipe, or CTest would wait for them to close its

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "PowerSource.h"
 #include "Program.h"
 
 using namespace drv;
@@ -59,7 +60,15 @@ int main() {
     std::printf("demo: versions for the board: %d; chosen: %s\n",
                 static_cast<int>(SendMessageA(versions, CB_GETCOUNT, 0, 0)), ComboText(versions, sel).c_str());
     Shot(version, "3-version.png");
+    // The wizard asks the same question just before it starts the flashing tool.
+    const TPowerSource power = SystemPowerSource();
+    std::printf("demo: power source: %s\n", PowerSourceName(power));
     Click(Child(version, "Button", "&Next"));
+    if (!PowerAllowsFlash(power)) {
+        MessageBoxInfo box;
+        if (NextMessageBox(p.Pid(), 60000, &box)) std::printf("demo: the wizard says: %s\n", box.text.c_str());
+        Click(Child(version, "Button", "&Cancel"));
+    }
 
     const long code = p.Wait(120000);
     if (code < 0) return Fail("the wizard did not end after the flash");

@@ -85,6 +85,8 @@ void TSelectVersion::ShowIndexMessage(const std::string& text) { Message(text.c_
 void TSelectVersion::Clear() {
     VersionList->Clear();
     entries_.clear();
+    keptEntry_ = nullptr;
+    keptImage_.clear();
 }
 
 void TSelectVersion::Add(const std::string& text, std::unique_ptr<VersionInfo> entry) {
@@ -198,6 +200,13 @@ void TSelectVersion::NextBtnClick(TObject*) {
     if (!entry) return;  // a placeholder or nothing selected
     NextBtn->SetEnabled(false);
     BackBtn->SetEnabled(false);
+    if (SelectWork->UpdateMethod != 2 && entry == keptEntry_ &&
+        GetFileAttributesA(keptImage_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        DownloadedFile = keptImage_;
+        FlashDownloaded(entry);
+        EnableButtons();
+        return;
+    }
     TQVFTP* ftp = SelectServer->QVFTP1;
     const std::string dir = LocationDirectory(entry->FilePath), name = LocationFileName(entry->FilePath);
     const std::string package = SelectWork->TempPath + name;
@@ -237,15 +246,23 @@ void TSelectVersion::NextBtnClick(TObject*) {
             return;
         }
     }
-    if (SameText(NameExtension(DownloadedFile), "awd")) {
-        Hide();
-        UpdateBios->ImagePath = DownloadedFile;
-        if (UpdateBios->FlashImage())
-            Application->Terminate();
-        else
-            Show();
-    }
+    if (SameText(NameExtension(DownloadedFile), "awd")) FlashDownloaded(entry);
     EnableButtons();
+}
+
+void TSelectVersion::FlashDownloaded(VersionInfo* entry) {
+    Hide();
+    UpdateBios->ImagePath = DownloadedFile;
+    const TFlashResult result = UpdateBios->Flash();
+    if (result == TFlashResult::Flashed) {
+        Application->Terminate();
+        return;
+    }
+    // Only a refusal keeps the image for the next try: after a failed flash
+    // the next try fetches the package again, in case the copy was bad.
+    keptEntry_ = result == TFlashResult::OnBattery ? entry : nullptr;
+    keptImage_ = keptEntry_ ? DownloadedFile : std::string();
+    Show();
 }
 
 void TSelectVersion::SaveDialog1CanClose(TObject*, bool&) {

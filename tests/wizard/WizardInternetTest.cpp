@@ -4,64 +4,16 @@
 
 #include <string>
 
-#include "Program.h"
+#include "WizardSteps.h"
 
 using namespace drv;
+using namespace e2e;
 
 namespace {
 
-const char kWorkTitle[] = "Select the Update Method";
-const char kServerTitle[] = "Select the NORV Update Server";
-const char kVersionTitle[] = "Select the Version ";
 const char kDownloadFailed[] = "Can't download driver/bios,please choose another site.";
 
-// Entries of tests/wizard/sites.txt.
-enum Site { kSilent, kMirror2, kMirror3, kNoPath, kNoCategory, kNoBoard, kSetup, kDead, kUnsafe };
-
-std::string State() { return Env("NORV_E2E_STATE"); }
-std::string SiteFile(const std::string& rel) { return State() + "\\site\\" + rel; }
-int Logins(int mirror) {
-    std::string log = ReadFile(State() + "\\mirror" + std::to_string(mirror) + "\\vsftpd.log");
-    int n = 0;
-    for (size_t p = 0; (p = log.find("OK LOGIN", p)) != std::string::npos; ++p) ++n;
-    return n;
-}
-
-
 std::string ItemText(HWND combo, int i) { return ComboText(combo, i); }
-
-// A wizard run with the test site library, up to the server page.
-struct WizardRun {
-    explicit WizardRun(int method, const std::string& romwrite = "real") : app("sim", romwrite) {
-        CopyInto(BinDir() + "sites\\e2e\\NorvSite.dll", app.Path);
-        SetErrorCode(-1);
-        p.reset(new Program(app.Path + "NorvUpdate.exe", app.Path));
-        work = WaitForPage(p->Pid(), kWorkTitle, 20000);
-        if (!work) return;
-        SelectItem(Child(work, "ComboBox"), method);
-        Click(Child(work, "Button", "&Next"));
-        server = WaitForPage(p->Pid(), kServerTitle, 15000);
-        if (server) list = Child(server, "ComboBox");
-    }
-    // Chooses a site by hand and presses Next.
-    void Next(int site) {
-        SelectItem(list, site);
-        Sleep(100);
-        Click(Child(server, "Button", "&Next"));
-    }
-    HWND WaitVersionPage(int ms = 60000) {
-        version = WaitForPage(p->Pid(), kVersionTitle, ms);
-        if (version) versions = Child(version, "ComboBox");
-        return version;
-    }
-    bool ErrorTextVisible() {
-        HWND e = ChildAt(server, "RichEdit20A", 216, 144);
-        return e && IsWindowVisible(e);
-    }
-    AppFolder app;
-    std::unique_ptr<Program> p;
-    HWND work = nullptr, server = nullptr, list = nullptr, version = nullptr, versions = nullptr;
-};
 
 TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed) {
     WizardRun r(1);

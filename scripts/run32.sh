@@ -7,7 +7,8 @@
 #                      (Debian qemu-user) for i386 ELF programs.
 # Exit status 0 when 32-bit programs run in the end, 1 when they do not.
 # The probe is the 32-bit Wine loader itself: what the stage needs to run.
-# Needs root only when it has to register a handler.
+# Needs root only when it has to register a handler. To take a handler that
+# this registered away again: echo -1 > /proc/sys/fs/binfmt_misc/norv-i386
 set -u
 probe=/usr/lib/wine/wine
 name=norv-i386
@@ -35,7 +36,9 @@ if [ ! -x "$probe" ]; then
   exit 1
 fi
 
-if runs32; then
+# NORV_FORCE_QEMU=1 registers the emulation even where the kernel runs i386
+# code itself: to see on such a machine what a machine without it does.
+if [ -z "${NORV_FORCE_QEMU:-}" ] && runs32; then
   if h=$(i386_handler); then echo "32-bit code runs through the handler the machine has ($h)"
   else echo "32-bit code runs natively"; fi
   exit 0
@@ -44,6 +47,7 @@ fi
 # The kernel does not run i386 code. Emulate it, unless a handler is there
 # already (then it is the machine's own, and it does not work: say so).
 if h=$(i386_handler); then
+  if [ -n "${NORV_FORCE_QEMU:-}" ] && runs32; then echo "32-bit code runs through the handler the machine has ($h)"; exit 0; fi
   echo "32-bit code: the machine's i386 handler ($h) does not run $probe" >&2
   exit 1
 fi

@@ -8,6 +8,12 @@
 
 #include "Digest.h"
 
+// The headers declare SHA-256 only for Windows XP SP2 and later; the value is
+// the same on every version that has it.
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 (ALG_CLASS_HASH | ALG_TYPE_ANY | 12)
+#endif
+
 namespace {
 HCRYPTPROV AcquireProvider() {
     HCRYPTPROV prov = 0;

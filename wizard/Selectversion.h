@@ -47,6 +47,9 @@ private:
     void ShowProgress(bool on);
     void UpdateProgress();
     void EnableButtons();
+    // True when the index just downloaded may be read: the site library has no
+    // key, or NAME.sig beside it on the server is the publisher's signature.
+    bool IndexSigned(const std::string& name, const std::string& local);
 
     // The entries attached to the list's items, owned by the list.
     std::vector<std::unique_ptr<VersionInfo>> entries_;

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "Digest.h"
 #include "Qvftp.h"
 #include "Selectserver.h"
 #include "Selectwork.h"
@@ -14,6 +15,10 @@ namespace {
 const std::vector<std::string> kDescription = {"Select the version you want for your update.",
                                                "What's new in this version:"};
 const char kDownloadFailed[] = "Can't download driver/bios,please choose another site.";
+const char kNotSigned[] = "The update information on the server is not signed correctly.";
+const char kNoChecksum[] = "The update information on the server has no valid checksum for this version.";
+const char kDamagedFlash[] = "The downloaded file is damaged. Nothing was flashed.";
+const char kDamagedSave[] = "The downloaded file is damaged. Nothing was saved.";
 
 void Message(const char* text) { MessageBoxA(nullptr, text, "NORV Update", MB_OK); }
 
@@ -131,6 +136,11 @@ bool TSelectVersion::LoadIndex() {
         Message(kDownloadFailed);
         return false;
     }
+    if (!IndexSigned("Path.idx", siteIndex)) {
+        DeleteFileA(siteIndex.c_str());
+        if (!AppTerminating()) Message(kNotSigned);
+        return false;
+    }
     TIndexContext ctx{UpdateBios->ModelName, CurrentEntry, *this, *this};
     if (!FindIndexPath(ctx, siteIndex, "Motherboard") && !FindIndexPath(ctx, siteIndex, "Default")) {
         Message("Can't find update infomation on this server.");
@@ -152,6 +162,11 @@ bool TSelectVersion::LoadIndex() {
         Message(kDownloadFailed);
         return false;
     }
+    if (!IndexSigned(name, versionIndex)) {
+        DeleteFileA(versionIndex.c_str());
+        if (!AppTerminating()) Message(kNotSigned);
+        return false;
+    }
     CurrentEntry.reset();
     if (ParseVersionIndex(ctx, versionIndex)) {
         VersionList->SetItemIndex(VersionList->Count() - 1);
@@ -161,6 +176,22 @@ bool TSelectVersion::LoadIndex() {
     Message("Can't find update infomation on the server.");
     Application->Terminate();
     return true;
+}
+
+bool TSelectVersion::IndexSigned(const std::string& name, const std::string& local) {
+    TBytes key, signature;
+    if (!SitePublisherKey(key)) return true;
+    // The FTP connection is still in the index's directory.
+    const std::string sigFile = local + ".sig";
+    bool valid = false;
+    try {
+        SelectServer->QVFTP1->Download(name + ".sig", sigFile);
+        valid = ReadSmallFile(sigFile, signature) && VerifyFileSignature(local, signature, key) == TSignatureCheck::Valid;
+    } catch (const Exception&) {
+        // No signature on the server: not signed.
+    }
+    DeleteFileA(sigFile.c_str());
+    return valid;
 }
 
 void TSelectVersion::ShowProgress(bool on) {
@@ -198,6 +229,14 @@ void TSelectVersion::EnableButtons() {
 void TSelectVersion::NextBtnClick(TObject*) {
     VersionInfo* entry = Entry(VersionList->ItemIndex());
     if (!entry) return;  // a placeholder or nothing selected
+    // With the publisher's key every version needs a checksum; without one, a
+    // checksum that is given must still be one.
+    TBytes key;
+    const std::string sha256 = entry->Sha256;
+    if ((SitePublisherKey(key) || !sha256.empty()) && !IsSha256Text(sha256)) {
+        Message(kNoChecksum);
+        return;
+    }
     NextBtn->SetEnabled(false);
     BackBtn->SetEnabled(false);
     if (SelectWork->UpdateMethod != 2 && entry == keptEntry_ &&
@@ -224,6 +263,12 @@ void TSelectVersion::NextBtnClick(TObject*) {
         if (AppTerminating()) return;
         ShowProgress(false);
         Message(kDownloadFailed);
+        EnableButtons();
+        return;
+    }
+    if (!sha256.empty() && !FileMatchesSha256(package, sha256)) {
+        DeleteFileA(package.c_str());
+        Message(SelectWork->UpdateMethod == 2 ? kDamagedSave : kDamagedFlash);
         EnableButtons();
         return;
     }

@@ -50,6 +50,9 @@ private:
     // Hides the page and hands DownloadedFile (from entry) to the flash; the
     // program ends when it was flashed, else the page comes back.
     void FlashDownloaded(VersionInfo* entry);
+    // True when the index just downloaded may be read: the site library has no
+    // key, or NAME.sig beside it on the server is the publisher's signature.
+    bool IndexSigned(const std::string& name, const std::string& local);
 
     // The entries attached to the list's items, owned by the list.
     std::vector<std::unique_ptr<VersionInfo>> entries_;

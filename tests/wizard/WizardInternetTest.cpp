@@ -182,4 +182,70 @@ TEST(VersionPage, APackageWhoseChoiceIsASetupProgramStartsNothing) {
     EXPECT_EQ(r.p->Wait(15000), 0);
 }
 
+// What the wizard must never leave behind in the temporary folder when it
+// refuses a site: the index files, their signatures, the package, its image.
+const char* const kDownloads[] = {"Path.idx", "Path.idx.sig", "board.idx", "board.idx.sig", "a1v1003.zip",
+                                  "bios\\a1v1003.awd"};
+
+TEST(VerifiedUpdate, OnlyWhatThePublisherSignedAndChecksummedIsFlashedOrSaved) {
+    const char kNotSigned[] = "The update information on the server is not signed correctly.";
+    const char kNoChecksum[] = "The update information on the server has no valid checksum for this version.";
+    const char kDamaged[] = "The downloaded file is damaged. Nothing was flashed.";
+    const char kDamagedSave[] = "The downloaded file is damaged. Nothing was saved.";
+    struct Case {
+        const char* library;
+        int site;
+        int method;
+        const char* message;  // nullptr: flashed
+        bool atVersionPage;   // refused on Next of the version page, not while loading the index
+    };
+    const Case cases[] = {
+        {"signed", kSigned, 1, nullptr, true},
+        {"signed", kPackageByte, 1, kDamaged, true},
+        {"signed", kPackageByte, 2, kDamagedSave, true},
+        {"signed", kVersionIndexByte, 1, kNotSigned, false},
+        {"signed", kSiteIndexByte, 1, kNotSigned, false},
+        {"signed", kNoSig, 1, kNotSigned, false},
+        {"signed", kOtherKey, 1, kNotSigned, false},
+        {"signed", kNoSha, 1, kNoChecksum, true},
+        {"signed", kBadSha, 1, kNoChecksum, true},
+        // Without a key the signatures are not asked for, but a checksum given is checked.
+        {"e2e", kWrongSha, 1, kDamaged, true},
+    };
+    const std::string temp = TempDir();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.library) + " site " + std::to_string(c.site) + " method " +
+                     std::to_string(c.method));
+        for (const char* f : kDownloads) DeleteFileA((temp + f).c_str());
+        WizardRun r(c.method, "real", c.library);
+        ASSERT_NE(r.server, nullptr);
+        r.Next(c.site);
+        if (c.atVersionPage) {
+            ASSERT_NE(r.WaitVersionPage(), nullptr);
+            ASSERT_EQ(SendMessageA(r.versions, CB_GETCURSEL, 0, 0), 2) << "version 1003 is chosen";
+            Click(Child(r.version, "Button", c.method == 2 ? "&Save" : "&Next"));
+        }
+        if (!c.message) {
+            EXPECT_EQ(r.p->Wait(60000), 0);
+            EXPECT_EQ(ReadErrorCode(), 530);
+            EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == ReadFile(temp + "bios\\a1v1003.awd"));
+            continue;
+        }
+        MessageBoxInfo box;
+        ASSERT_TRUE(NextMessageBox(r.p->Pid(), 60000, &box));
+        EXPECT_EQ(box.text, c.message);
+        EXPECT_EQ(box.title, "NORV Update");
+        HWND stays = c.atVersionPage ? r.version : r.server;
+        ASSERT_TRUE(WaitFor(10000, [&] { return IsWindowVisible(stays) && IsWindowEnabled(Child(stays, "Button", "&Back")); }))
+            << "the page stays, ready for another choice";
+        EXPECT_EQ(WaitForFileDialog(r.p->Pid(), 300), nullptr) << "no save dialog";
+        EXPECT_EQ(ReadErrorCode(), -1) << "nothing was flashed";
+        EXPECT_FALSE(FileExists(r.app.Path + "Flashpart.bin"));
+        for (const char* f : kDownloads) EXPECT_FALSE(FileExists(temp + f)) << f;
+        Click(Child(stays, "Button", "&Cancel"));
+        EXPECT_EQ(r.p->Wait(15000), 0);
+    }
+}
+
 }  // namespace
+

@@ -58,8 +58,8 @@ void FlashFromFile(Program& p, HWND page, const std::string& image) {
     ASSERT_NE(AnswerFileDialog(p.Pid(), image, 10000), "") << "no file dialog came";
 }
 
-WizardRun::WizardRun(int method, const std::string& romwrite) : app("sim", romwrite) {
-    CopyInto(BinDir() + "sites\\e2e\\NorvSite.dll", app.Path);
+WizardRun::WizardRun(int method, const std::string& romwrite, const std::string& library) : app("sim", romwrite) {
+    CopyInto(BinDir() + "sites\\" + library + "\\NorvSite.dll", app.Path);
     SetErrorCode(-1);
     p.reset(new Program(app.Path + "NorvUpdate.exe", app.Path));
     work = WaitForPage(p->Pid(), kWorkTitle, 20000);

@@ -14,7 +14,9 @@ extern const char kServerTitle[];
 extern const char kVersionTitle[];
 
 // Entries of tests/wizard/sites.txt.
-enum Site { kSilent, kMirror2, kMirror3, kNoPath, kNoCategory, kNoBoard, kSetup, kDead, kUnsafe };
+enum Site { kSilent, kMirror2, kMirror3, kNoPath, kNoCategory, kNoBoard, kSetup, kDead, kUnsafe, kWrongSha };
+// Entries of tests/wizard/sites-signed.txt (the library with the publisher's key).
+enum SignedSite { kSigned, kPackageByte, kVersionIndexByte, kSiteIndexByte, kNoSig, kOtherKey, kNoSha, kBadSha };
 
 // The state folder of the e2e_sites fixture (NORV_E2E_STATE), and files of its site.
 std::string State();
@@ -36,10 +38,10 @@ struct Images {
 // Picks "Update BIOS from a file", presses Next and answers the dialog.
 void FlashFromFile(drv::Program& p, HWND page, const std::string& image);
 
-// A wizard run with the test site library: method 0 stops on the first page,
-// the Internet methods go on to the server page.
+// A wizard run with a test site library (bin/sites/LIBRARY): method 0 stops on
+// the first page, the Internet methods go on to the server page.
 struct WizardRun {
-    explicit WizardRun(int method, const std::string& romwrite = "real");
+    explicit WizardRun(int method, const std::string& romwrite = "real", const std::string& library = "e2e");
     // Chooses a site by hand and presses Next.
     void Next(int site);
     HWND WaitVersionPage(int ms = 60000);

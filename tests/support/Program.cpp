@@ -159,7 +159,7 @@ Program::~Program() {
 
 long Program::Wait(int timeoutMs) {
     if (!pi_.hProcess) return -1;
-    if (WaitForSingleObject(pi_.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return -1;
+    if (WaitForSingleObject(pi_.hProcess, static_cast<DWORD>(Patience(timeoutMs))) != WAIT_OBJECT_0) return -1;
     DWORD code = 0;
     GetExitCodeProcess(pi_.hProcess, &code);
     return static_cast<long>(code);
@@ -221,14 +221,14 @@ HWND WaitForPage(DWORD pid, const std::string& title, int timeoutMs) {
         for (HWND p : s.pages)
             if (PageTitle(p) == title) return p;
         Sleep(30);
-    } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
+    } while (static_cast<int>(GetTickCount() - start) < Patience(timeoutMs));
     return nullptr;
 }
 
 bool WaitFor(int ms, const std::function<bool()>& cond) {
     DWORD start = GetTickCount();
     while (!cond()) {
-        if (static_cast<int>(GetTickCount() - start) > ms) return false;
+        if (static_cast<int>(GetTickCount() - start) > Patience(ms)) return false;
         Sleep(50);
     }
     return true;
@@ -290,7 +290,7 @@ HWND FindDialogOf(DWORD pid, bool fileDialog, int timeoutMs) {
         EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&s));
         if (s.found) return s.found;
         Sleep(30);
-    } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
+    } while (static_cast<int>(GetTickCount() - start) < Patience(timeoutMs));
     return nullptr;
 }
 }  // namespace

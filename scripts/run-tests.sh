@@ -131,9 +131,13 @@ test)
   (cd "$build/win64" && ctest --output-on-failure) || rc=1
   echo "=== the product stage: the 32-bit release under 32-bit Wine ($NORV_RUN32)"
   # Under emulation each 32-bit process takes ~45 s of CPU to start: the
-  # drivers' deadlines grow to match.
-  scale=1; [ "$NORV_RUN32" = native ] || scale=20
-  (cd "$build/win32" && NORV_TIME_SCALE=$scale ctest --output-on-failure -L product) || rc=1
+  # drivers' deadlines grow to match, and the cases that the emulation does not
+  # run reliably (label product-native, see tests/product) are left out.
+  if [ "$NORV_RUN32" = native ]; then
+    (cd "$build/win32" && ctest --output-on-failure -L product) || rc=1
+  else
+    (cd "$build/win32" && NORV_TIME_SCALE=20 ctest --output-on-failure -L product -LE product-native) || rc=1
+  fi
   # Where the kernel runs 32-bit code itself, the whole 32-bit suite costs about
   # a minute; under emulation every process costs ~45 s of CPU, so only the
   # product stage runs there.

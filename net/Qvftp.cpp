@@ -419,7 +419,8 @@ void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetr
         // its verdict.
         bool multiLine = false;
         std::string line = reply;
-        for (int n = 0; ReplyContinues(line); ++n) {
+        TReplyFrame frame;
+        for (int n = 0; frame.Continues(line); ++n) {
             if (n >= MaxReplyLines) {
                 TPowersock::Disconnect();
                 throw ESockError("Reply too long");

@@ -397,6 +397,9 @@ void TQVFTP::ConnectPassive() {
     DataSocket->Port = port;
     DataSocket->TimeOut = ServerWaitLimit();
     StatusMessage(1, "Data connection to " + where);
+    // Nothing is read before the transfer's data phase: the server's data
+    // waits in the socket (held back by flow control), not in memory.
+    DataSocket->HoldReceive(true);
     try {
         DataSocket->Connect();
     } catch (const ESockError& e) {
@@ -408,7 +411,11 @@ void TQVFTP::ConnectPassive() {
 }
 
 void TQVFTP::TakeDataConnection() {
-    if (passiveData_) return;  // connected before the command went out
+    if (passiveData_) {
+        // Connected before the command went out; from now on it is read.
+        DataSocket->HoldReceive(false);
+        return;
+    }
     // The address the data connection must come from: the control
     // connection's peer. With a proxy the data may come from elsewhere.
     const sockaddr_in peer = ControlPeer();

@@ -15,6 +15,19 @@ const std::vector<std::string> kDescription = {"Select the version you want for 
                                                "What's new in this version:"};
 const char kDownloadFailed[] = "Can't download driver/bios,please choose another site.";
 
+// Downloads remote into local: passive first, as the login starts; when the
+// server refuses passive mode or its passive port cannot be reached, active
+// mode for this and the rest of the login's downloads.
+void Fetch(TQVFTP* ftp, const std::string& remote, const std::string& local) {
+    try {
+        ftp->Download(remote, local);
+    } catch (const EPassiveError&) {
+        if (AppTerminating() || !ftp->Connected) throw;
+        ftp->Passive = false;
+        ftp->Download(remote, local);
+    }
+}
+
 void Message(const char* text) { MessageBoxA(nullptr, text, "NORV Update", MB_OK); }
 
 bool SameText(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
@@ -123,7 +136,7 @@ bool TSelectVersion::LoadIndex() {
     }
     try {
         ftp->ChangeDir(SelectServer->SitePath);
-        ftp->Download("Path.idx", siteIndex);
+        Fetch(ftp, "Path.idx", siteIndex);
     } catch (const Exception&) {
         if (AppTerminating()) return false;
         Message(kDownloadFailed);
@@ -144,7 +157,7 @@ bool TSelectVersion::LoadIndex() {
     try {
         if (!SafeLocalName(name)) throw Exception("Unsafe file name in the index");
         ftp->ChangeDir(dir);
-        ftp->Download(name, versionIndex);
+        Fetch(ftp, name, versionIndex);
     } catch (const Exception&) {
         if (AppTerminating()) return false;
         Message(kDownloadFailed);
@@ -207,7 +220,7 @@ void TSelectVersion::NextBtnClick(TObject*) {
         ShowProgress(true);
         ftp->OnPacketRecvd = [this](TObject*) { UpdateProgress(); };
         ftp->ChangeDir(dir);
-        ftp->Download(name, package);
+        Fetch(ftp, name, package);
         ftp->OnPacketRecvd = nullptr;
         ShowProgress(false);
     } catch (const Exception&) {

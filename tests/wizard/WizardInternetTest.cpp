@@ -20,12 +20,16 @@ enum Site { kSilent, kMirror2, kMirror3, kNoPath, kNoCategory, kNoBoard, kSetup,
 
 std::string State() { return Env("NORV_E2E_STATE"); }
 std::string SiteFile(const std::string& rel) { return State() + "\\site\\" + rel; }
-int Logins(int mirror) {
+// Occurrences of text in a mirror's protocol log.
+int Logged(int mirror, const std::string& text) {
     std::string log = ReadFile(State() + "\\mirror" + std::to_string(mirror) + "\\vsftpd.log");
     int n = 0;
-    for (size_t p = 0; (p = log.find("OK LOGIN", p)) != std::string::npos; ++p) ++n;
+    for (size_t p = 0; (p = log.find(text, p)) != std::string::npos; ++p) ++n;
     return n;
 }
+int Logins(int mirror) { return Logged(mirror, "OK LOGIN"); }
+// Commands the mirror received, as its log quotes them ("EPSV", "PORT ...").
+int Commands(int mirror, const std::string& verb) { return Logged(mirror, "\"" + verb); }
 
 
 std::string ItemText(HWND combo, int i) { return ComboText(combo, i); }
@@ -76,6 +80,7 @@ TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed)
     ASSERT_TRUE(WaitFor(30000, [&] { return WindowText(autoSelect) == "AutoSelect"; }));
     // The second site answers first in list order, although the third answers too.
     EXPECT_EQ(SendMessageA(r.list, CB_GETCURSEL, 0, 0), kMirror2);
+    const int epsv = Commands(2, "EPSV");
     Click(Child(r.server, "Button", "&Next"));
 
     ASSERT_NE(r.WaitVersionPage(), nullptr);
@@ -100,11 +105,16 @@ TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed)
     EXPECT_FALSE(FileExists(temp + "a1v1003.zip")) << "the package is deleted after unpacking";
     EXPECT_FALSE(FileExists(temp + "Path.idx"));
     EXPECT_FALSE(FileExists(temp + "board.idx"));
+    // Mirror 2 has passive mode only: the index, the version index and the
+    // package each came over a passive data connection.
+    EXPECT_EQ(Commands(2, "EPSV"), epsv + 3);
+    EXPECT_EQ(Commands(2, "PORT"), 0);
 }
 
 TEST(InternetUpdate, ABareImageChosenByHandIsFlashedWithoutUnpacking) {
     WizardRun r(1);
     ASSERT_NE(r.server, nullptr);
+    const int epsv = Commands(3, "EPSV"), port = Commands(3, "PORT");
     r.Next(kMirror3);
     ASSERT_NE(r.WaitVersionPage(), nullptr);
     SelectItem(r.versions, 0);
@@ -113,6 +123,10 @@ TEST(InternetUpdate, ABareImageChosenByHandIsFlashedWithoutUnpacking) {
     Click(Child(r.version, "Button", "&Next"));
     EXPECT_EQ(r.p->Wait(60000), 0);
     EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == ReadFile(SiteFile("pub\\norv\\bios\\a1\\a1v1001.awd")));
+    // Mirror 3 refuses passive mode: the first download asked for it once,
+    // then the login went on in active mode (index, version index, image).
+    EXPECT_EQ(Commands(3, "EPSV"), epsv + 1);
+    EXPECT_EQ(Commands(3, "PORT"), port + 3);
 }
 
 TEST(DownloadOnly, SaveDialogOpensInTheProgramFolderWithThePackageName) {

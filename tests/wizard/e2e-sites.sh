@@ -3,7 +3,9 @@
 #   e2e-sites.sh start STATE   builds the sites and starts two mirrors
 #   e2e-sites.sh stop STATE
 # Both mirrors (127.0.0.12 and 127.0.0.13, port 21) serve STATE/site: the demo's
-# sample site under /pub/norv and broken sites under /broken/*.
+# sample site under /pub/norv and broken sites under /broken/*. Mirror 2 has
+# passive mode only (as a server behind a firewall would), mirror 3 active
+# mode only (so the wizard has to fall back).
 set -eu
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cmd=$1; state=$2
@@ -22,9 +24,8 @@ start)
   cp "$state/site/pub/norv/bios/a1/a1v1002.zip" "$b/setup/bios/"
   # A version index whose location names no file at all.
   printf '<product> Motherboard\n<path> bios/\n<~product>\n' > "$b/unsafe/Path.idx"
-  for m in 2 3; do
-    bash "$root/scripts/vsftpd.sh" start "$state/mirror$m" "127.0.0.1$m" 21 "$state/site"
-  done
+  bash "$root/scripts/vsftpd.sh" start "$state/mirror2" 127.0.0.12 21 "$state/site" port_enable=NO
+  bash "$root/scripts/vsftpd.sh" start "$state/mirror3" 127.0.0.13 21 "$state/site" pasv_enable=NO
   ;;
 stop)
   for m in 2 3; do bash "$root/scripts/vsftpd.sh" stop "$state/mirror$m"; done

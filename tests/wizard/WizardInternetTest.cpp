@@ -36,8 +36,9 @@ std::string ItemText(HWND combo, int i) { return ComboText(combo, i); }
 
 // A wizard run with the test site library, up to the server page.
 struct WizardRun {
-    explicit WizardRun(int method, const std::string& romwrite = "real") : app("sim", romwrite) {
-        CopyInto(BinDir() + "sites\\e2e\\NorvSite.dll", app.Path);
+    explicit WizardRun(int method, const std::string& romwrite = "real", const std::string& sites = "e2e")
+        : app("sim", romwrite) {
+        CopyInto(BinDir() + "sites\\" + sites + "\\NorvSite.dll", app.Path);
         SetErrorCode(-1);
         p.reset(new Program(app.Path + "NorvUpdate.exe", app.Path));
         work = WaitForPage(p->Pid(), kWorkTitle, 20000);
@@ -242,6 +243,25 @@ TEST(VersionPage, APackageWhoseChoiceIsASetupProgramStartsNothing) {
     EXPECT_EQ(ReadErrorCode(), -1) << "nothing was flashed";
     Click(Child(r.version, "Button", "&Cancel"));
     EXPECT_EQ(r.p->Wait(15000), 0);
+}
+
+// Behind a masquerading router (tests/wizard/nat-e2e.sh runs this test, and
+// the whole of Wine, in its client namespace): the server cannot connect back
+// to the client, so only passive transfers get through.
+TEST(BehindNat, TheUpdateFromTheInternetWorks) {
+    const std::string site = Env("NORV_NAT_SITE");
+    if (site.empty()) GTEST_SKIP() << "run by tests/wizard/nat-e2e.sh in its client namespace";
+    WizardRun r(1, "real", "nat");
+    ASSERT_NE(r.server, nullptr);
+    r.Next(0);
+    ASSERT_NE(r.WaitVersionPage(), nullptr);
+    ASSERT_EQ(SendMessageA(r.versions, CB_GETCOUNT, 0, 0), 3);
+    SelectItem(r.versions, 0);
+    Sleep(200);
+    Click(Child(r.version, "Button", "&Next"));
+    EXPECT_EQ(r.p->Wait(60000), 0);
+    EXPECT_EQ(ReadErrorCode(), 530);
+    EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == ReadFile(site + "\\pub\\norv\\bios\\a1\\a1v1001.awd"));
 }
 
 }  // namespace

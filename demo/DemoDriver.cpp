@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "PowerSource.h"
 #include "Program.h"
 
 using namespace drv;
@@ -20,11 +21,23 @@ std::string Shot(HWND w, const char* name) {
     return path;
 }
 
+// Whether a site library carries the publisher's key: then the wizard takes
+// only signed index files and checksummed packages.
+bool LibraryHoldsKey(const std::string& path) {
+    HMODULE lib = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!lib) return false;
+    const bool found = FindResourceA(lib, "#1", "PublicKey") != nullptr;
+    FreeLibrary(lib);
+    return found;
+}
+
 }  // namespace
 
 int main() {
     AppFolder app("sim", "real");
     CopyInto(BinDir() + "sites\\demo\\NorvSite.dll", app.Path);
+    const bool keyed = LibraryHoldsKey(app.Path + "NorvSite.dll");
+    std::printf("demo: the site library %s the publisher's public key\n", keyed ? "holds" : "does not hold");
     SetErrorCode(-1);
     Program p(app.Path + "NorvUpdate.exe", app.Path);
 
@@ -59,7 +72,15 @@ int main() {
     std::printf("demo: versions for the board: %d; chosen: %s\n",
                 static_cast<int>(SendMessageA(versions, CB_GETCOUNT, 0, 0)), ComboText(versions, sel).c_str());
     Shot(version, "3-version.png");
+    // The wizard asks the same question just before it starts the flashing tool.
+    const TPowerSource power = SystemPowerSource();
+    std::printf("demo: power source: %s\n", PowerSourceName(power));
     Click(Child(version, "Button", "&Next"));
+    if (!PowerAllowsFlash(power)) {
+        MessageBoxInfo box;
+        if (NextMessageBox(p.Pid(), 60000, &box)) std::printf("demo: the wizard says: %s\n", box.text.c_str());
+        Click(Child(version, "Button", "&Cancel"));
+    }
 
     const long code = p.Wait(120000);
     if (code < 0) return Fail("the wizard did not end after the flash");
@@ -67,5 +88,8 @@ int main() {
     const std::string part = ReadFile(app.Path + "Flashpart.bin");
     std::printf("demo: flash result: %ld (%s); the emulated part holds %u bytes; exit code %ld\n", result,
                 result == 530 ? "flashed" : "not flashed", static_cast<unsigned>(part.size()), code);
+    if (result == 530 && keyed)
+        std::printf("demo: verified before flashing: the signatures of Path.idx and board.idx (RSA, SHA-256) "
+                    "and the package's SHA-256 checksum\n");
     return result == 530 && code == 0 ? 0 : 1;
 }

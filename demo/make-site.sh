@@ -2,9 +2,13 @@
 # Builds the demo's sample update site in FOLDER: the site index, a version
 # index with several boards (the simulated MODEL-A1 among them, with three
 # versions), and the packages: a bare .awd, a .zip with a setup program, and a
-# .zip with an .AWD image in a sub-directory.
+# .zip with an .AWD image in a sub-directory. Every version carries the
+# SHA-256 of its package; with KEY (a private key in PEM form) every index file
+# is signed too, FILE.sig beside FILE, as a publisher does it with openssl.
+#   make-site.sh FOLDER [KEY]
 set -euo pipefail
 site=$1
+key=${2:-}
 rm -rf "$site"
 mkdir -p "$site/pub/norv/bios/a1" "$site/pub/norv/bios/b2" "$site/pub/norv/vga"
 work=$(mktemp -d)
@@ -75,4 +79,23 @@ Fixes the clock setting.
 <~version>
 <~product>
 IDX
+
+# The checksum of each version's package, on the line after its <path>.
+python3 - "$site/pub/norv/bios/board.idx" <<'PY'
+import hashlib, os, sys
+path = sys.argv[1]
+out = []
+for line in open(path, encoding="latin-1"):
+    out.append(line)
+    if line.startswith("<path> "):
+        pkg = os.path.join(os.path.dirname(path), line.split(None, 1)[1].strip())
+        out.append("<sha256> %s\n" % hashlib.sha256(open(pkg, "rb").read()).hexdigest())
+open(path, "w", encoding="latin-1").write("".join(out))
+PY
+
+if [ -n "$key" ]; then
+  for idx in "$site/pub/norv/Path.idx" "$site/pub/norv/bios/board.idx"; do
+    openssl dgst -sha256 -sign "$key" -out "$idx.sig" "$idx"
+  done
+fi
 echo "$site"

@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(e.VersionText.find('\n') == std::string::npos);
         FUZZ_CHECK(IsTrimmedText(e.FilePath) && IsOneLine(e.FilePath));
         FUZZ_CHECK(IsOneLine(e.ReleaseDate));
+        FUZZ_CHECK(IsTrimmedText(e.Sha256) && IsOneLine(e.Sha256));
         if (e.DescLines) {
             FUZZ_CHECK(e.DescLines->Count() >= 1);
             for (int i = 0; i < e.DescLines->Count(); ++i) FUZZ_CHECK(IsOneLine((*e.DescLines)[i]));

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the demo need, from Debian packages.
+# Installs everything the build, the tests and the demo need, from Debian packages,
+# and does nothing else to the machine: the tests start their own vsftpd
+# instances inside their own network namespaces, beside any system service.
 # Idempotent: when every package is present it only checks and returns.
 set -euo pipefail
 
@@ -7,8 +9,8 @@ PKGS=(
   build-essential cmake make pkg-config git
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  libz-mingw-w64-dev zlib1g-dev
-  wine wine32:i386 wine64 xvfb xauth x11-utils xdotool
+  libz-mingw-w64-dev zlib1g-dev libssl-dev openssl
+  wine wine32:i386 wine64 fonts-wine qemu-user xvfb xauth x11-utils xdotool
   vsftpd zip unzip imagemagick curl socat
   clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
   iproute2 iputils-ping procps psmisc python3 time bc nftables
@@ -49,7 +51,3 @@ if ! $SUDO apt-get install -y -q --no-install-recommends "${PKGS[@]}"; then
   rel=$(. /etc/os-release; echo "${VERSION_CODENAME:-bookworm}")
   $SUDO apt-get install -y -q --no-install-recommends -o APT::Default-Release="$rel" "${PKGS[@]}"
 fi
-# vsftpd must not run as a system service: the tests start their own instances.
-if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now vsftpd >/dev/null 2>&1 || true; fi
-$SUDO service vsftpd stop >/dev/null 2>&1 || true
-$SUDO pkill -x vsftpd >/dev/null 2>&1 || true

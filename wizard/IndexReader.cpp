@@ -31,7 +31,7 @@ struct TagName {
     TIndexTag tag;
 };
 
-// The eight tags, in the order the version-index reader looks them up.
+// The tags, in the order the version-index reader looks them up.
 constexpr TagName kTags[] = {
     {"<product>", 9, TIndexTag::Product},
     {"<~product>", 10, TIndexTag::EndProduct},
@@ -41,6 +41,7 @@ constexpr TagName kTags[] = {
     {"<~description>", 14, TIndexTag::EndDescription},
     {"<release-date>", 14, TIndexTag::ReleaseDate},
     {"<path>", 6, TIndexTag::Path},
+    {"<sha256>", 8, TIndexTag::Sha256},
 };
 
 }  // namespace
@@ -156,6 +157,13 @@ TIndexLineParts SplitIndexLine(std::string_view line) {
     // ends the line has an empty value.
     if (parts.Tag != TIndexTag::None && j < line.size()) parts.Value = line.substr(j + 1);
     return parts;
+}
+
+bool IsSha256Text(std::string_view v) {
+    if (v.size() != 64) return false;
+    for (char c : v)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+    return true;
 }
 
 std::string_view CutValue(std::string_view v) {
@@ -300,6 +308,17 @@ TVersionIndexParser::Outcome TVersionIndexParser::Line(std::string_view line) {
     case TIndexTag::Path:
         if (state_ != InVersion) break;
         e->FilePath = std::string(TrimmedValue(parts.Value));
+        out.Acted = true;
+        break;
+    case TIndexTag::Sha256:
+        if (state_ == InDescription) {
+            // A reader that predates the tag shows this line as text: so do we.
+            e->DescLines->Add(std::string(parts.FromKeyWord));
+            out.DescLine = true;
+            break;
+        }
+        if (state_ != InVersion) break;
+        e->Sha256 = std::string(TrimmedValue(parts.Value));
         out.Acted = true;
         break;
     case TIndexTag::None:

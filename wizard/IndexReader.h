@@ -25,6 +25,7 @@ public:
     std::string VersionText;  // "Version " and the <version> value
     std::string ReleaseDate;  // the <release-date> value, line feed included
     std::string FilePath;     // server location of the package (or of a version index)
+    std::string Sha256;       // the <sha256> value as written (64 hex digits when well formed), or empty
     std::unique_ptr<TStringList> DescLines;  // absent until a <description>
 };
 
@@ -111,7 +112,10 @@ using TIndexLineBuffer = std::array<char, IndexLineBufferSize>;
 std::optional<std::string_view> ReadIndexLine(TIndexLineBuffer& buffer, TIndexFile& file);
 
 // The tags of the format. Key words are compared case-insensitively.
-enum class TIndexTag { None, Product, EndProduct, Version, EndVersion, Description, EndDescription, ReleaseDate, Path };
+// Sha256 is the package's checksum, added after the first eight: older
+// readers ignore its line outside a description, so inside one it stays
+// description text here too.
+enum class TIndexTag { None, Product, EndProduct, Version, EndVersion, Description, EndDescription, ReleaseDate, Path, Sha256 };
 
 // A line taken apart: its key word (first word), the tag it names, and the
 // value that follows the tag and one separator character.
@@ -128,6 +132,9 @@ TIndexTag IndexTagOf(std::string_view keyWord);
 const char* IndexTagName(TIndexTag tag);
 bool IndexTextEqual(std::string_view a, std::string_view b);  // ASCII case-insensitive
 bool IsIndexBlank(char c);  // blank, tab, line feed, vertical tab, form feed
+
+// A well-formed <sha256> value: exactly 64 hex digits, either case.
+bool IsSha256Text(std::string_view v);
 
 // The ways a tag takes its value.
 std::string_view CutValue(std::string_view v);        // up to the first line feed

@@ -40,6 +40,14 @@ bool SiteText(const char* type, int id, std::string& out) {
 }
 }  // namespace
 
+bool SitePublisherKey(std::vector<unsigned char>& der) {
+    DWORD size = 0;
+    const char* p = SiteResource("PublicKey", 1, &size);
+    if (!p) return false;
+    der.assign(p, p + size);
+    return true;
+}
+
 TSelectServer::TSelectServer(TComponent* owner)
     : TWizardPage(owner, TPageKind::Server, "BGSERVER", "Select the NORV Update Server", kDescription) {
     ServerList = MainList;

@@ -43,5 +43,10 @@ private:
 };
 
 extern TSelectServer* SelectServer;
+// The publisher's public key that the site library carries ("PublicKey" #1,
+// DER SubjectPublicKeyInfo); false when it carries none. With a key, the
+// wizard takes only index files signed by it and packages that match their
+// checksum.
+bool SitePublisherKey(std::vector<unsigned char>& der);
 // The site library, loaded once and kept.
 extern HMODULE SiteHandle;

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "Digest.h"
 #include "Qvftp.h"
 #include "Selectserver.h"
 #include "Selectwork.h"
@@ -14,6 +15,10 @@ namespace {
 const std::vector<std::string> kDescription = {"Select the version you want for your update.",
                                                "What's new in this version:"};
 const char kDownloadFailed[] = "Can't download driver/bios,please choose another site.";
+const char kNotSigned[] = "The update information on the server is not signed correctly.";
+const char kNoChecksum[] = "The update information on the server has no valid checksum for this version.";
+const char kDamagedFlash[] = "The downloaded file is damaged. Nothing was flashed.";
+const char kDamagedSave[] = "The downloaded file is damaged. Nothing was saved.";
 
 // Downloads remote into local: passive first, as the login starts; when the
 // server refuses passive mode or its passive port cannot be reached, active
@@ -98,6 +103,8 @@ void TSelectVersion::ShowIndexMessage(const std::string& text) { Message(text.c_
 void TSelectVersion::Clear() {
     VersionList->Clear();
     entries_.clear();
+    keptEntry_ = nullptr;
+    keptImage_.clear();
 }
 
 void TSelectVersion::Add(const std::string& text, std::unique_ptr<VersionInfo> entry) {
@@ -142,6 +149,11 @@ bool TSelectVersion::LoadIndex() {
         Message(kDownloadFailed);
         return false;
     }
+    if (!IndexSigned("Path.idx", siteIndex)) {
+        DeleteFileA(siteIndex.c_str());
+        if (!AppTerminating()) Message(kNotSigned);
+        return false;
+    }
     TIndexContext ctx{UpdateBios->ModelName, CurrentEntry, *this, *this};
     if (!FindIndexPath(ctx, siteIndex, "Motherboard") && !FindIndexPath(ctx, siteIndex, "Default")) {
         Message("Can't find update infomation on this server.");
@@ -163,6 +175,11 @@ bool TSelectVersion::LoadIndex() {
         Message(kDownloadFailed);
         return false;
     }
+    if (!IndexSigned(name, versionIndex)) {
+        DeleteFileA(versionIndex.c_str());
+        if (!AppTerminating()) Message(kNotSigned);
+        return false;
+    }
     CurrentEntry.reset();
     if (ParseVersionIndex(ctx, versionIndex)) {
         VersionList->SetItemIndex(VersionList->Count() - 1);
@@ -172,6 +189,22 @@ bool TSelectVersion::LoadIndex() {
     Message("Can't find update infomation on the server.");
     Application->Terminate();
     return true;
+}
+
+bool TSelectVersion::IndexSigned(const std::string& name, const std::string& local) {
+    TBytes key, signature;
+    if (!SitePublisherKey(key)) return true;
+    // The FTP connection is still in the index's directory.
+    const std::string sigFile = local + ".sig";
+    bool valid = false;
+    try {
+        Fetch(SelectServer->QVFTP1, name + ".sig", sigFile);
+        valid = ReadSmallFile(sigFile, signature) && VerifyFileSignature(local, signature, key) == TSignatureCheck::Valid;
+    } catch (const Exception&) {
+        // No signature on the server: not signed.
+    }
+    DeleteFileA(sigFile.c_str());
+    return valid;
 }
 
 void TSelectVersion::ShowProgress(bool on) {
@@ -209,8 +242,23 @@ void TSelectVersion::EnableButtons() {
 void TSelectVersion::NextBtnClick(TObject*) {
     VersionInfo* entry = Entry(VersionList->ItemIndex());
     if (!entry) return;  // a placeholder or nothing selected
+    // With the publisher's key every version needs a checksum; without one, a
+    // checksum that is given must still be one.
+    TBytes key;
+    const std::string sha256 = entry->Sha256;
+    if ((SitePublisherKey(key) || !sha256.empty()) && !IsSha256Text(sha256)) {
+        Message(kNoChecksum);
+        return;
+    }
     NextBtn->SetEnabled(false);
     BackBtn->SetEnabled(false);
+    if (SelectWork->UpdateMethod != 2 && entry == keptEntry_ &&
+        GetFileAttributesA(keptImage_.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        DownloadedFile = keptImage_;
+        FlashDownloaded(entry);
+        EnableButtons();
+        return;
+    }
     TQVFTP* ftp = SelectServer->QVFTP1;
     const std::string dir = LocationDirectory(entry->FilePath), name = LocationFileName(entry->FilePath);
     const std::string package = SelectWork->TempPath + name;
@@ -228,6 +276,12 @@ void TSelectVersion::NextBtnClick(TObject*) {
         if (AppTerminating()) return;
         ShowProgress(false);
         Message(kDownloadFailed);
+        EnableButtons();
+        return;
+    }
+    if (!sha256.empty() && !FileMatchesSha256(package, sha256)) {
+        DeleteFileA(package.c_str());
+        Message(SelectWork->UpdateMethod == 2 ? kDamagedSave : kDamagedFlash);
         EnableButtons();
         return;
     }
@@ -250,15 +304,23 @@ void TSelectVersion::NextBtnClick(TObject*) {
             return;
         }
     }
-    if (SameText(NameExtension(DownloadedFile), "awd")) {
-        Hide();
-        UpdateBios->ImagePath = DownloadedFile;
-        if (UpdateBios->FlashImage())
-            Application->Terminate();
-        else
-            Show();
-    }
+    if (SameText(NameExtension(DownloadedFile), "awd")) FlashDownloaded(entry);
     EnableButtons();
+}
+
+void TSelectVersion::FlashDownloaded(VersionInfo* entry) {
+    Hide();
+    UpdateBios->ImagePath = DownloadedFile;
+    const TFlashResult result = UpdateBios->Flash();
+    if (result == TFlashResult::Flashed) {
+        Application->Terminate();
+        return;
+    }
+    // Only a refusal keeps the image for the next try: after a failed flash
+    // the next try fetches the package again, in case the copy was bad.
+    keptEntry_ = result == TFlashResult::OnBattery ? entry : nullptr;
+    keptImage_ = keptEntry_ ? DownloadedFile : std::string();
+    Show();
 }
 
 void TSelectVersion::SaveDialog1CanClose(TObject*, bool&) {

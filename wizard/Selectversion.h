@@ -47,9 +47,19 @@ private:
     void ShowProgress(bool on);
     void UpdateProgress();
     void EnableButtons();
+    // Hides the page and hands DownloadedFile (from entry) to the flash; the
+    // program ends when it was flashed, else the page comes back.
+    void FlashDownloaded(VersionInfo* entry);
+    // True when the index just downloaded may be read: the site library has no
+    // key, or NAME.sig beside it on the server is the publisher's signature.
+    bool IndexSigned(const std::string& name, const std::string& local);
 
     // The entries attached to the list's items, owned by the list.
     std::vector<std::unique_ptr<VersionInfo>> entries_;
+    // An image whose flash was refused on battery power, and the entry it
+    // came from: Next on that entry flashes it again without a new download.
+    VersionInfo* keptEntry_ = nullptr;
+    std::string keptImage_;
 };
 
 extern TSelectVersion* SelectVersion;

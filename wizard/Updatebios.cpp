@@ -1,6 +1,7 @@
 #include "Updatebios.h"
 
 #include "Forms.h"
+#include "PowerSource.h"
 #include "Selectwork.h"
 
 TUpdateBios* UpdateBios = nullptr;
@@ -64,7 +65,16 @@ std::string FlashToolFolder() {
     return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
 }
 
-bool TUpdateBios::FlashImage() {
+bool TUpdateBios::FlashImage() { return Flash() == TFlashResult::Flashed; }
+
+TFlashResult TUpdateBios::Flash() {
+    // A flash that loses power half way leaves the board without firmware:
+    // on battery nothing is started and nothing is touched, so a later try
+    // with the adapter connected starts from the same state.
+    if (!PowerAllowsFlash(SystemPowerSource())) {
+        MessageBoxA(nullptr, kOnBatteryMessage, "NORV Update", MB_OK);
+        return TFlashResult::OnBattery;
+    }
     HKEY key = nullptr;
     DWORD disposition = 0;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNorvKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
@@ -85,7 +95,7 @@ bool TUpdateBios::FlashImage() {
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessA(tool.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         if (key) RegCloseKey(key);
-        return false;
+        return TFlashResult::Failed;
     }
     DWORD code = STILL_ACTIVE;
     do {
@@ -104,5 +114,5 @@ bool TUpdateBios::FlashImage() {
             ok = value == kFlashSucceeded;
         RegCloseKey(key);
     }
-    return ok;
+    return ok ? TFlashResult::Flashed : TFlashResult::Failed;
 }

@@ -7,6 +7,13 @@
 
 #include "RomscopeApi.h"
 
+// How a flash ended: callers branch on the kind, never on a message.
+enum class TFlashResult {
+    Flashed,    // the tool reported success (530)
+    Failed,     // the tool could not be started, or did not report success
+    OnBattery,  // refused before the tool was started; the user has been told
+};
+
 class TUpdateBios {
 public:
     // Makes the program's folder the current directory and loads the BIOS
@@ -18,7 +25,10 @@ public:
     // True when a board of the maker was recognised.
     bool BoardFound();
     // Starts the flashing tool on ImagePath, waits for it, and reads its
-    // outcome from the registry; true when it reported success (530).
+    // outcome from the registry. On battery power it tells the user and
+    // starts nothing.
+    TFlashResult Flash();
+    // Flash, for callers that only need to know whether it was flashed.
     bool FlashImage();
 
     // False when the library or an entry point was missing: the program ends.

@@ -107,12 +107,17 @@ TEST(ExceptionReport, HandlerExceptionShowsAStopBoxTitledWithTheProgramName) {
     EXPECT_TRUE(page.Visible()) << "the page stays where it was";
 }
 
+// Timer procedures are __stdcall in 32 bits, which a lambda cannot be.
+void CALLBACK TerminateOnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    Application->Terminate();
+}
+
+void CALLBACK StopTimer(HWND, UINT, UINT_PTR id, DWORD) { KillTimer(nullptr, id); }
+
 TEST(Wait, TerminateEndsARunningWaitAndTheMessageLoop) {
     // A timer terminates the application while the wait's condition never holds.
-    UINT_PTR timer = SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        Application->Terminate();
-    });
+    UINT_PTR timer = SetTimer(nullptr, 0, 100, TerminateOnTimer);
     ASSERT_NE(timer, 0u);
     DWORD start = GetTickCount();
     TWaitEnd end = WaitUntil([] { return false; });
@@ -124,7 +129,7 @@ TEST(Wait, TerminateEndsARunningWaitAndTheMessageLoop) {
     Application->Terminated = false;
 
     bool cancel = false;
-    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) { KillTimer(nullptr, id); });
+    SetTimer(nullptr, 0, 50, StopTimer);
     int passes = 0;
     EXPECT_EQ(WaitUntil([&] { return ++passes > 3; }, &cancel), TWaitEnd::Done);
     cancel = true;

@@ -164,4 +164,6 @@ class Qvftp(unittest.TestCase):
 if __name__ == "__main__":
     ROOT = sys.argv[1]
     TOOL = sys.argv[2:]
-    unittest.main(argv=[sys.argv[0], "-v"])
+    # QVFTP_TESTS: a pattern that picks cases (unittest -k), for the product stage.
+    pick = ["-k", os.environ["QVFTP_TESTS"]] if os.environ.get("QVFTP_TESTS") else []
+    unittest.main(argv=[sys.argv[0], "-v"] + pick)

@@ -33,17 +33,21 @@ uint32_t CountHash(const void* data, size_t n) {
 
 }  // namespace
 
+// Exported by name, undecorated in both builds (the 32-bit link drops the
+// "@n" of __stdcall with --kill-at), as the system's ICMP.DLL exports them.
+#define FAKE_EXPORT __declspec(dllexport)
+
 extern "C" {
 
-HANDLE WINAPI IcmpCreateFile() {
+FAKE_EXPORT HANDLE WINAPI IcmpCreateFile() {
     if (createFails) return INVALID_HANDLE_VALUE;
     if (realHandle == INVALID_HANDLE_VALUE) realHandle = RealEntry<TIcmpCreateFile>("IcmpCreateFile")();
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x1234));
 }
 
-BOOL WINAPI IcmpCloseHandle(HANDLE) { return TRUE; }
+FAKE_EXPORT BOOL WINAPI IcmpCloseHandle(HANDLE) { return TRUE; }
 
-DWORD WINAPI IcmpSendEcho(HANDLE, IPAddr dest, LPVOID data, WORD size, IP_OPTION_INFORMATION* options,
+FAKE_EXPORT DWORD WINAPI IcmpSendEcho(HANDLE, IPAddr dest, LPVOID data, WORD size, IP_OPTION_INFORMATION* options,
                           LPVOID reply, DWORD replySize, DWORD timeout) {
     FakeEchoCall c = {};
     c.Dest = dest;
@@ -81,21 +85,21 @@ DWORD WINAPI IcmpSendEcho(HANDLE, IPAddr dest, LPVOID data, WORD size, IP_OPTION
     return n;
 }
 
-void WINAPI FakeIcmpReset(int fails) {
+FAKE_EXPORT void WINAPI FakeIcmpReset(int fails) {
     calls.clear();
     script.clear();
     next = 0;
     createFails = fails != 0;
 }
 
-void WINAPI FakeIcmpScript(const FakeEchoAnswer* answers, int count) {
+FAKE_EXPORT void WINAPI FakeIcmpScript(const FakeEchoAnswer* answers, int count) {
     script.assign(answers, answers + count);
     next = 0;
 }
 
-int WINAPI FakeIcmpCallCount() { return static_cast<int>(calls.size()); }
+FAKE_EXPORT int WINAPI FakeIcmpCallCount() { return static_cast<int>(calls.size()); }
 
-BOOL WINAPI FakeIcmpCall(int index, FakeEchoCall* call) {
+FAKE_EXPORT BOOL WINAPI FakeIcmpCall(int index, FakeEchoCall* call) {
     if (index < 0 || static_cast<size_t>(index) >= calls.size()) return FALSE;
     *call = calls[static_cast<size_t>(index)];
     return TRUE;

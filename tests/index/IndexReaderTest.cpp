@@ -273,6 +273,59 @@ TEST_F(IndexFiles, VersionIndex_BlocksOfTheBoardAddUpAndUnknownBracketedTagsAreI
     EXPECT_EQ(Entry(2).ReleaseDate, "");
 }
 
+TEST_F(IndexFiles, VersionIndex_Sha256IsKeptInItsVersionAndIsTextInsideADescription) {
+    const std::string sum(64, 'a');
+    ASSERT_TRUE(Versions(
+        "<product> MODEL-A1\n"
+        "<sha256> " + sum + "\n"                 // no version open: ignored
+        "<version> 1\n<SHA256>\t " + sum + " \r\n<~version>\n"  // trimmed, any case
+        "<version> 2\n<description> d\n<sha256> " + sum + "\n<~description>\n<~version>\n"
+        "<version> 3\n<sha256>" + sum + "\n<~version>\n"  // glued: no tag
+        "<version> 4\n<sha256> not-hex\n<~version>\n"));
+    ASSERT_EQ(Texts(), (std::vector<std::string>{"Version 1", "Version 2", "Version 3", "Version 4"}));
+    EXPECT_EQ(Entry(0).Sha256, sum);
+    EXPECT_EQ(Entry(1).Sha256, "");
+    EXPECT_EQ(Desc(1), (std::vector<std::string>{"d\n", "<sha256> " + sum + "\n"}));
+    EXPECT_EQ(Entry(2).Sha256, "");
+    EXPECT_EQ(Entry(3).Sha256, "not-hex") << "kept as written; the wizard judges it";
+    EXPECT_TRUE(IsSha256Text(sum));
+    EXPECT_TRUE(IsSha256Text(std::string(32, 'F') + std::string(32, '0')));
+    EXPECT_FALSE(IsSha256Text(std::string(63, 'a')));
+    EXPECT_FALSE(IsSha256Text(std::string(65, 'a')));
+    EXPECT_FALSE(IsSha256Text(std::string(63, 'a') + "g"));
+}
+
+// A <sha256> line after any line of the worked example changes nothing else:
+// the same entries, in the same order, with the same texts.
+TEST_F(IndexFiles, VersionIndex_Sha256LinesLeaveEntriesOrderAndTextsAsTheyWere) {
+    auto snapshot = [&] {
+        std::vector<std::vector<std::string>> out;
+        for (size_t i = 0; i < list.Items.size(); ++i) {
+            std::vector<std::string> row{Entry(i).VersionText, Entry(i).ReleaseDate, Entry(i).FilePath};
+            for (auto& d : Desc(i)) row.push_back(d);
+            row.push_back(Entry(i).DescLines ? "desc" : "no desc");
+            out.push_back(row);
+        }
+        return out;
+    };
+    ASSERT_TRUE(Versions(kVersionExample));
+    const auto plain = snapshot();
+    const std::string text = kVersionExample;
+    const std::string sha = "<sha256> " + std::string(64, '0') + "\n";
+    int inserted = 0;
+    for (size_t p = text.find('\n'); p != std::string::npos; p = text.find('\n', p + 1), ++inserted) {
+        std::string changed = text;
+        changed.insert(p + 1, sha);
+        SCOPED_TRACE(changed);
+        // Inside the description (after its first and empty lines) the line is text.
+        const size_t descStart = text.find("<description>"), descEnd = text.find("<~description>");
+        if (p > descStart && p < descEnd) continue;
+        ASSERT_TRUE(Versions(changed));
+        EXPECT_EQ(snapshot(), plain);
+    }
+    EXPECT_GT(inserted, 10);
+}
+
 // ---- reading lines ----
 
 TEST_F(IndexFiles, LineReader_CarriageReturnsVanishAndCtrlZEndsTheFile) {

@@ -63,7 +63,7 @@ class Norvidx(unittest.TestCase):
         self.assertTrue(os.path.exists(path))
         self.assertEqual(json.loads(out), [{
             "version_text": "Version 1003", "release_date": "2000/11/20\n",
-            "path": "/pub/bios/a1/a1v1003.zip",
+            "path": "/pub/bios/a1/a1v1003.zip", "sha256": "",
             "description": ["Supports new processors.\n", "", "Fixes the clock setting.\n"]}])
         rc, out, _ = self.run_tool("versions", path, "MODEL-B2")
         self.assertEqual((rc, json.loads(out)), (1, []))
@@ -116,6 +116,42 @@ class Norvidx(unittest.TestCase):
         self.assertIn("255", text[14])
         self.assertIn("blanks", text[16])
         self.assertIn("Ctrl-Z", text[18])
+
+    def test_lint_and_versions_of_sha256_lines(self):
+        good = b"ab" * 32
+        data = (b"<product> MODEL-A1\n<version> 1\n<sha256> " + good + b"\n<~version>\n"   # 1-4
+                b"<version> 2\n<sha256> " + good[:-1] + b"\n<~version>\n"                # 5-7: 63 digits
+                b"<version> 3\n<description> d\n<sha256> " + good + b"\n<~version>\n")  # 8-11: in a description
+        rc, warnings = self.lint(data, "MODEL-A1")
+        self.assertEqual(rc, 1)
+        self.assertEqual([n for n, _ in warnings], [6, 10], warnings)
+        path = self.write("sha.idx", data)
+        rc, out, _ = self.run_tool("versions", path, "MODEL-A1")
+        got = json.loads(out)
+        self.assertEqual([e["sha256"] for e in got], [good.decode(), good[:-1].decode(), ""])
+        self.assertEqual(got[2]["description"], ["d\n", "<sha256> " + good.decode() + "\n"])
+
+    @unittest.skipUnless(os.environ.get("NORV_TEST_KEYS"), "no test keys (NORV_TEST_KEYS)")
+    def test_hash_and_verify_as_a_publisher_uses_them(self):
+        keys = os.environ["NORV_TEST_KEYS"]
+        k = lambda name: os.path.join(keys, name)
+        with open(k("vector.sha256"), "rb") as f:
+            want = f.read()[:64]
+        self.assertEqual(self.run_tool("hash", k("vector.bin"))[:2], (0, b"<sha256> " + want + b"\n"))
+        self.assertEqual(self.run_tool("hash", k("missing.bin"))[0], 2)
+        with open(k("vector.bin"), "rb") as f:
+            data = bytearray(f.read())
+        data[100] ^= 1
+        changed = self.write("changed.bin", bytes(data))
+        for args, rc in [((k("vector.bin"), k("publisher.der")), 0),              # SIG beside FILE
+                         ((k("vector.bin"), k("vector.bin.sig"), k("publisher.pub.pem")), 0),
+                         ((changed, k("vector.bin.sig"), k("publisher.der")), 1),
+                         ((k("vector.bin"), k("vector.bin.other.sig"), k("publisher.der")), 1),
+                         ((changed, k("publisher.der")), 1),                       # no changed.bin.sig
+                         ((k("vector.bin"), k("vector.bin.short.sig"), k("short.der")), 2),
+                         ((k("vector.bin"), k("vector.bin.sig"), k("vector.bin")), 2)]:
+            with self.subTest(args=args):
+                self.assertEqual(self.run_tool("verify", *args)[0], rc)
 
     def test_lint_without_a_model_checks_every_board_on_its_own(self):
         data = (b"<product> A\n<version> 1\n<path> a.zip\n<~product>\n"   # 1-4: A's version 1 never listed

@@ -11,6 +11,14 @@ std::string Env(const char* name, const std::string& fallback) {
     return v && *v ? std::string(v) : fallback;
 }
 
+int Patience(int ms) {
+    static const int scale = [] {
+        const int v = std::atoi(Env("NORV_TIME_SCALE", "1").c_str());
+        return v >= 1 && v <= 100 ? v : 1;
+    }();
+    return ms * scale;
+}
+
 std::string WindowText(HWND w) {
     char buf[4096] = {};
     // WM_GETTEXT works across threads and for controls of other processes.
@@ -58,7 +66,7 @@ HWND WaitForWindow(const std::string& title, const std::string& cls, DWORD pid, 
         FindArgs a = {&title, &cls, pid, nullptr};
         EnumWindows(FindProc, reinterpret_cast<LPARAM>(&a));
         if (a.found) return a.found;
-        if (static_cast<int>(GetTickCount() - start) > timeoutMs) return nullptr;
+        if (static_cast<int>(GetTickCount() - start) > Patience(timeoutMs)) return nullptr;
         Sleep(20);
     }
 }

@@ -14,6 +14,13 @@ namespace drv {
 // The environment value, or fallback when unset.
 std::string Env(const char* name, const std::string& fallback = "");
 
+// A driver's time limit for something the program under test must do, scaled
+// by NORV_TIME_SCALE (a whole number, default 1): under qemu's emulation of
+// 32-bit code every process takes half a minute to start. Every deadline wait
+// of the driver goes through it; its deadlines are upper bounds, so a larger
+// scale only waits longer for what does not come.
+int Patience(int ms);
+
 std::string WindowText(HWND w);
 std::string ClassName(HWND w);
 RECT ClientRectInParent(HWND child);

@@ -2,7 +2,9 @@
 
 #include <direct.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace drv {
 
@@ -12,6 +14,33 @@ std::string BinDir() {
     std::string p = path;
     return p.substr(0, p.rfind('\\') + 1);
 }
+
+std::string ProductDir() {
+    std::string dir = Env("NORV_PRODUCT_DIR");
+    if (dir.empty()) return BinDir();
+    if (dir.back() != '\\') dir += '\\';
+    return dir;
+}
+
+namespace {
+
+// The registry view that the product's programs use: the 32-bit one when the
+// wizard is a 32-bit program, whatever this driver is.
+REGSAM ProductView() {
+    static REGSAM view = [] {
+        std::string exe = ReadFile(ProductDir() + "NorvUpdate.exe");
+        if (exe.size() < 0x40) return REGSAM(0);
+        uint32_t pe = 0;
+        memcpy(&pe, exe.data() + 0x3c, sizeof(pe));
+        if (pe > exe.size() - 6) return REGSAM(0);
+        uint16_t machine = 0;
+        memcpy(&machine, exe.data() + pe + 4, sizeof(machine));
+        return REGSAM(machine == IMAGE_FILE_MACHINE_I386 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY);
+    }();
+    return view;
+}
+
+}  // namespace
 
 std::string TempDir() {
     char t[MAX_PATH] = {};
@@ -70,12 +99,13 @@ AppFolder::AppFolder(const std::string& romscope, const std::string& romwrite) {
     RemoveTree(Path);
     CreateDirectoryA(Path.c_str(), nullptr);
     const std::string bin = BinDir();
-    CopyInto(bin + "NorvUpdate.exe", Path);
-    CopyInto(bin + "unzip32.dll", Path);
+    const std::string product = ProductDir();
+    CopyInto(product + "NorvUpdate.exe", Path);
+    CopyInto(product + "unzip32.dll", Path);
     if (FileExists(bin + "NorvSite.dll")) CopyInto(bin + "NorvSite.dll", Path);
     if (romscope == "sim") CopyInto(bin + "sim\\Romscope.dll", Path);
     if (romscope == "noentry") CopyInto(bin + "doubles\\noentry\\Romscope.dll", Path);
-    if (romwrite == "real") CopyInto(bin + "Romwrite.exe", Path);
+    if (romwrite == "real") CopyInto(product + "Romwrite.exe", Path);
     if (romwrite == "fail" || romwrite == "silent")
         CopyInto(bin + "doubles\\romwrite_" + romwrite + "\\Romwrite.exe", Path);
 }
@@ -88,7 +118,7 @@ void AppFolder::Put(const std::string& name, const std::string& bytes) { WriteFi
 
 long ReadErrorCode() {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, KEY_READ | ProductView(), &key) != ERROR_SUCCESS) return -1;
     DWORD v = 0, size = sizeof(v);
     LONG r = RegQueryValueExA(key, "Error Code", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size);
     RegCloseKey(key);
@@ -97,8 +127,8 @@ long ReadErrorCode() {
 
 void SetErrorCode(long code) {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\NORV\\NORVUpdate", 0, nullptr, 0, KEY_ALL_ACCESS | ProductView(),
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     if (code < 0) {
         RegDeleteValueA(key, "Error Code");
@@ -129,7 +159,7 @@ Program::~Program() {
 
 long Program::Wait(int timeoutMs) {
     if (!pi_.hProcess) return -1;
-    if (WaitForSingleObject(pi_.hProcess, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return -1;
+    if (WaitForSingleObject(pi_.hProcess, static_cast<DWORD>(Patience(timeoutMs))) != WAIT_OBJECT_0) return -1;
     DWORD code = 0;
     GetExitCodeProcess(pi_.hProcess, &code);
     return static_cast<long>(code);
@@ -191,14 +221,14 @@ HWND WaitForPage(DWORD pid, const std::string& title, int timeoutMs) {
         for (HWND p : s.pages)
             if (PageTitle(p) == title) return p;
         Sleep(30);
-    } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
+    } while (static_cast<int>(GetTickCount() - start) < Patience(timeoutMs));
     return nullptr;
 }
 
 bool WaitFor(int ms, const std::function<bool()>& cond) {
     DWORD start = GetTickCount();
     while (!cond()) {
-        if (static_cast<int>(GetTickCount() - start) > ms) return false;
+        if (static_cast<int>(GetTickCount() - start) > Patience(ms)) return false;
         Sleep(50);
     }
     return true;
@@ -260,7 +290,7 @@ HWND FindDialogOf(DWORD pid, bool fileDialog, int timeoutMs) {
         EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&s));
         if (s.found) return s.found;
         Sleep(30);
-    } while (static_cast<int>(GetTickCount() - start) < timeoutMs);
+    } while (static_cast<int>(GetTickCount() - start) < Patience(timeoutMs));
     return nullptr;
 }
 }  // namespace

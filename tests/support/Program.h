@@ -14,6 +14,9 @@ namespace drv {
 
 // The folder the test programs run from (bin), with a trailing backslash.
 std::string BinDir();
+// Where the wizard, unzip32.dll and Romwrite.exe are taken from: the folder
+// that NORV_PRODUCT_DIR names (an unpacked release), else BinDir().
+std::string ProductDir();
 std::string TempDir();  // system temporary folder, with a trailing backslash
 
 // A fresh folder (its name holds a blank) with the wizard and its companions.
@@ -33,7 +36,9 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 void RemoveTree(const std::string& path);
 
-// The flashing tool's registry result: -1 when the value is missing.
+// The flashing tool's registry result: -1 when the value is missing. Read and
+// written in the registry view of the product's own bitness (a 32-bit
+// product on 64-bit Windows keeps HKLM\SOFTWARE under WOW6432Node).
 long ReadErrorCode();
 void SetErrorCode(long code);  // -1 deletes the value
 

@@ -44,10 +44,22 @@ int WINAPI Replace(LPSTR name) {
     return ReplaceAnswer;
 }
 
+// The release's unzip32.dll when NORV_PRODUCT_DIR names a release folder.
+std::string ProductLibrary() {
+    char dir[MAX_PATH] = {};
+    if (!GetEnvironmentVariableA("NORV_PRODUCT_DIR", dir, sizeof(dir))) return std::string();
+    std::string path = dir;
+    if (path.back() != '\\') path += '\\';
+    return path + "unzip32.dll";
+}
+
 class Unzip32 : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        Library = LoadLibraryA("unzip32.dll");
+        // By name, as the wizard loads it; the release's own copy when the
+        // product stage names the unpacked release folder.
+        const std::string product = ProductLibrary();
+        Library = LoadLibraryA(product.empty() ? "unzip32.dll" : product.c_str());
         ASSERT_NE(Library, nullptr);
         Unzip = reinterpret_cast<WindllUnzipFn>(reinterpret_cast<void*>(GetProcAddress(Library, "windll_unzip")));
         ASSERT_NE(Unzip, nullptr);

@@ -2,45 +2,14 @@
 // update from a file, the start-up failures and the first page's layout.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
-#include "Program.h"
+#include "WizardSteps.h"
 
 using namespace drv;
+using namespace e2e;
 
 namespace {
-
-const char kFirstTitle[] = "Select the Update Method";
-
-std::string RandomImage(size_t size, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string s(size, '\0');
-    for (char& c : s) c = static_cast<char>(gen());
-    return s;
-}
-
-// Picks "Update BIOS from a file", presses Next and answers the dialog.
-void FlashFromFile(Program& p, HWND page, const std::string& image) {
-    HWND list = Child(page, "ComboBox");
-    ASSERT_NE(list, nullptr);
-    SelectItem(list, 0);
-    Click(Child(page, "Button", "&Next"));
-    ASSERT_NE(AnswerFileDialog(p.Pid(), image, 10000), "") << "no file dialog came";
-}
-
-struct Images {
-    Images() {
-        Folder = TempDir() + "my images " + std::to_string(GetCurrentProcessId()) + "\\";
-        CreateDirectoryA(Folder.c_str(), nullptr);
-    }
-    ~Images() { RemoveTree(Folder); }
-    std::string Add(const std::string& name, const std::string& bytes) {
-        WriteFile(Folder + name, bytes);
-        return Folder + name;
-    }
-    std::string Folder;
-};
 
 TEST(UpdateFromFile, ImageWithABlankInItsPathIsFlashedAndTheProgramEnds) {
     AppFolder app;
@@ -49,7 +18,7 @@ TEST(UpdateFromFile, ImageWithABlankInItsPathIsFlashedAndTheProgramEnds) {
     const std::string image = images.Add("a1 v1003.awd", bytes);
     SetErrorCode(-1);
     Program p(app.Path + "NorvUpdate.exe", app.Path);
-    HWND page = WaitForPage(p.Pid(), kFirstTitle, 20000);
+    HWND page = WaitForPage(p.Pid(), kWorkTitle, 20000);
     ASSERT_NE(page, nullptr);
     FlashFromFile(p, page, image);
     EXPECT_EQ(p.Wait(30000), 0);
@@ -71,12 +40,12 @@ TEST(UpdateFromFile, RefusedFailedOrSilentFlashReturnsToThePage) {
         AppFolder app("sim", c.tool);
         SetErrorCode(c.stale);
         Program p(app.Path + "NorvUpdate.exe", app.Path);
-        HWND page = WaitForPage(p.Pid(), kFirstTitle, 20000);
+        HWND page = WaitForPage(p.Pid(), kWorkTitle, 20000);
         ASSERT_NE(page, nullptr);
         FlashFromFile(p, page, image);
         // The page comes back, with no message, and the user can choose again.
         Sleep(500);
-        EXPECT_NE(WaitForPage(p.Pid(), kFirstTitle, 15000), nullptr);
+        EXPECT_NE(WaitForPage(p.Pid(), kWorkTitle, 15000), nullptr);
         EXPECT_TRUE(p.Running());
         MessageBoxInfo box;
         EXPECT_FALSE(NextMessageBox(p.Pid(), 300, &box)) << box.text;
@@ -122,7 +91,7 @@ TEST(StartUp, LibraryFailuresShowTheirMessagesInOrderAndNoPage) {
 TEST(UpdateMethodPage, LayoutMatchesTheFrameAndEscEndsTheProgram) {
     AppFolder app;
     Program p(app.Path + "NorvUpdate.exe", app.Path);
-    HWND page = WaitForPage(p.Pid(), kFirstTitle, 20000);
+    HWND page = WaitForPage(p.Pid(), kWorkTitle, 20000);
     ASSERT_NE(page, nullptr);
     Sleep(300);
     Screenshot(page, ScreenshotDir() + "\\update-method-page.png");
@@ -161,7 +130,7 @@ TEST(UpdateMethodPage, LayoutMatchesTheFrameAndEscEndsTheProgram) {
         EXPECT_EQ(r.right - r.left, e.width) << "at " << e.left << "," << e.top;
         EXPECT_EQ(r.bottom - r.top, e.height) << "at " << e.left << "," << e.top;
     }
-    EXPECT_EQ(PageTitle(page), kFirstTitle);
+    EXPECT_EQ(PageTitle(page), kWorkTitle);
     EXPECT_EQ(SendMessageA(list, CB_GETCOUNT, 0, 0), 3);
     EXPECT_EQ(SendMessageA(list, CB_GETCURSEL, 0, 0), 1) << "Update BIOS from the Internet is preselected";
     EXPECT_EQ(GetFocus() == list || true, true);

@@ -4,69 +4,25 @@
 
 #include <string>
 
-#include "Program.h"
+#include "WizardSteps.h"
 
 using namespace drv;
+using namespace e2e;
 
 namespace {
 
-const char kWorkTitle[] = "Select the Update Method";
-const char kServerTitle[] = "Select the NORV Update Server";
-const char kVersionTitle[] = "Select the Version ";
 const char kDownloadFailed[] = "Can't download driver/bios,please choose another site.";
-
-// Entries of tests/wizard/sites.txt.
-enum Site { kSilent, kMirror2, kMirror3, kNoPath, kNoCategory, kNoBoard, kSetup, kDead, kUnsafe };
-
-std::string State() { return Env("NORV_E2E_STATE"); }
-std::string SiteFile(const std::string& rel) { return State() + "\\site\\" + rel; }
-// Occurrences of text in a mirror's protocol log.
-int Logged(int mirror, const std::string& text) {
-    std::string log = ReadFile(State() + "\\mirror" + std::to_string(mirror) + "\\vsftpd.log");
-    int n = 0;
-    for (size_t p = 0; (p = log.find(text, p)) != std::string::npos; ++p) ++n;
-    return n;
-}
-int Logins(int mirror) { return Logged(mirror, "OK LOGIN"); }
-// Commands the mirror received, as its log quotes them ("EPSV", "PORT ...").
-int Commands(int mirror, const std::string& verb) { return Logged(mirror, "\"" + verb); }
-
 
 std::string ItemText(HWND combo, int i) { return ComboText(combo, i); }
 
-// A wizard run with the test site library, up to the server page.
-struct WizardRun {
-    explicit WizardRun(int method, const std::string& romwrite = "real", const std::string& sites = "e2e")
-        : app("sim", romwrite) {
-        CopyInto(BinDir() + "sites\\" + sites + "\\NorvSite.dll", app.Path);
-        SetErrorCode(-1);
-        p.reset(new Program(app.Path + "NorvUpdate.exe", app.Path));
-        work = WaitForPage(p->Pid(), kWorkTitle, 20000);
-        if (!work) return;
-        SelectItem(Child(work, "ComboBox"), method);
-        Click(Child(work, "Button", "&Next"));
-        server = WaitForPage(p->Pid(), kServerTitle, 15000);
-        if (server) list = Child(server, "ComboBox");
-    }
-    // Chooses a site by hand and presses Next.
-    void Next(int site) {
-        SelectItem(list, site);
-        Sleep(100);
-        Click(Child(server, "Button", "&Next"));
-    }
-    HWND WaitVersionPage(int ms = 60000) {
-        version = WaitForPage(p->Pid(), kVersionTitle, ms);
-        if (version) versions = Child(version, "ComboBox");
-        return version;
-    }
-    bool ErrorTextVisible() {
-        HWND e = ChildAt(server, "RichEdit20A", 216, 144);
-        return e && IsWindowVisible(e);
-    }
-    AppFolder app;
-    std::unique_ptr<Program> p;
-    HWND work = nullptr, server = nullptr, list = nullptr, version = nullptr, versions = nullptr;
-};
+// Commands a mirror received, as its protocol log quotes them ("EPSV", "PORT ...").
+int Commands(int mirror, const std::string& verb) {
+    const std::string log = ReadFile(State() + "\\mirror" + std::to_string(mirror) + "\\vsftpd.log");
+    const std::string quoted = "\"" + verb;
+    int n = 0;
+    for (size_t p = 0; (p = log.find(quoted, p)) != std::string::npos; ++p) ++n;
+    return n;
+}
 
 TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed) {
     WizardRun r(1);
@@ -245,6 +201,71 @@ TEST(VersionPage, APackageWhoseChoiceIsASetupProgramStartsNothing) {
     EXPECT_EQ(r.p->Wait(15000), 0);
 }
 
+// What the wizard must never leave behind in the temporary folder when it
+// refuses a site: the index files, their signatures, the package, its image.
+const char* const kDownloads[] = {"Path.idx", "Path.idx.sig", "board.idx", "board.idx.sig", "a1v1003.zip",
+                                  "bios\\a1v1003.awd"};
+
+TEST(VerifiedUpdate, OnlyWhatThePublisherSignedAndChecksummedIsFlashedOrSaved) {
+    const char kNotSigned[] = "The update information on the server is not signed correctly.";
+    const char kNoChecksum[] = "The update information on the server has no valid checksum for this version.";
+    const char kDamaged[] = "The downloaded file is damaged. Nothing was flashed.";
+    const char kDamagedSave[] = "The downloaded file is damaged. Nothing was saved.";
+    struct Case {
+        const char* library;
+        int site;
+        int method;
+        const char* message;  // nullptr: flashed
+        bool atVersionPage;   // refused on Next of the version page, not while loading the index
+    };
+    const Case cases[] = {
+        {"signed", kSigned, 1, nullptr, true},
+        {"signed", kPackageByte, 1, kDamaged, true},
+        {"signed", kPackageByte, 2, kDamagedSave, true},
+        {"signed", kVersionIndexByte, 1, kNotSigned, false},
+        {"signed", kSiteIndexByte, 1, kNotSigned, false},
+        {"signed", kNoSig, 1, kNotSigned, false},
+        {"signed", kOtherKey, 1, kNotSigned, false},
+        {"signed", kNoSha, 1, kNoChecksum, true},
+        {"signed", kBadSha, 1, kNoChecksum, true},
+        // Without a key the signatures are not asked for, but a checksum given is checked.
+        {"e2e", kWrongSha, 1, kDamaged, true},
+    };
+    const std::string temp = TempDir();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.library) + " site " + std::to_string(c.site) + " method " +
+                     std::to_string(c.method));
+        for (const char* f : kDownloads) DeleteFileA((temp + f).c_str());
+        WizardRun r(c.method, "real", c.library);
+        ASSERT_NE(r.server, nullptr);
+        r.Next(c.site);
+        if (c.atVersionPage) {
+            ASSERT_NE(r.WaitVersionPage(), nullptr);
+            ASSERT_EQ(SendMessageA(r.versions, CB_GETCURSEL, 0, 0), 2) << "version 1003 is chosen";
+            Click(Child(r.version, "Button", c.method == 2 ? "&Save" : "&Next"));
+        }
+        if (!c.message) {
+            EXPECT_EQ(r.p->Wait(60000), 0);
+            EXPECT_EQ(ReadErrorCode(), 530);
+            EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == ReadFile(temp + "bios\\a1v1003.awd"));
+            continue;
+        }
+        MessageBoxInfo box;
+        ASSERT_TRUE(NextMessageBox(r.p->Pid(), 60000, &box));
+        EXPECT_EQ(box.text, c.message);
+        EXPECT_EQ(box.title, "NORV Update");
+        HWND stays = c.atVersionPage ? r.version : r.server;
+        ASSERT_TRUE(WaitFor(10000, [&] { return IsWindowVisible(stays) && IsWindowEnabled(Child(stays, "Button", "&Back")); }))
+            << "the page stays, ready for another choice";
+        EXPECT_EQ(WaitForFileDialog(r.p->Pid(), 300), nullptr) << "no save dialog";
+        EXPECT_EQ(ReadErrorCode(), -1) << "nothing was flashed";
+        EXPECT_FALSE(FileExists(r.app.Path + "Flashpart.bin"));
+        for (const char* f : kDownloads) EXPECT_FALSE(FileExists(temp + f)) << f;
+        Click(Child(stays, "Button", "&Cancel"));
+        EXPECT_EQ(r.p->Wait(15000), 0);
+    }
+}
+
 // Behind a masquerading router (tests/wizard/nat-e2e.sh runs this test, and
 // the whole of Wine, in its client namespace): the server cannot connect back
 // to the client, so only passive transfers get through.
@@ -265,3 +286,4 @@ TEST(BehindNat, TheUpdateFromTheInternetWorks) {
 }
 
 }  // namespace
+

@@ -45,6 +45,7 @@ std::string VersionsJson(const TVersionEntries& list) {
         out += "  {\"version_text\": " + JsonString(e.VersionText);
         out += ", \"release_date\": " + JsonString(e.ReleaseDate);
         out += ", \"path\": " + JsonString(e.FilePath);
+        out += ", \"sha256\": " + JsonString(e.Sha256);
         out += ", \"description\": ";
         if (!e.DescLines) {
             out += "null";
@@ -132,6 +133,15 @@ public:
         case TIndexTag::Description:
             if (o.Acted) Set(kDesc, lineNo);
             break;
+        case TIndexTag::Sha256:
+            if (o.Acted) {
+                Set(kSha, lineNo);
+                if (!IsSha256Text(current_->Sha256))
+                    Warn(lineNo, "\"<sha256>\" value is not 64 hex digits: the wizard refuses this version");
+            } else if (o.Before == TVersionIndexParser::InDescription) {
+                Warn(lineNo, "\"<sha256>\" inside a description: shown as description text, not a checksum");
+            }
+            break;
         default:
             break;
         }
@@ -145,7 +155,7 @@ public:
     }
 
 private:
-    enum { kDate, kPath, kDesc, kFields };
+    enum { kDate, kPath, kDesc, kSha, kFields };
 
     void Set(int field, int lineNo) {
         fieldLine_[field] = lineNo;
@@ -155,7 +165,7 @@ private:
     void ReportInherited() {
         if (!pending_) return;
         pending_ = false;
-        static const char* const names[kFields] = {"<release-date>", "<path>", "<description>"};
+        static const char* const names[kFields] = {"<release-date>", "<path>", "<description>", "<sha256>"};
         std::string what;
         for (int f = 0; f < kFields; ++f) {
             if (!inherited_[f]) continue;
@@ -174,8 +184,8 @@ private:
     std::vector<TIndexWarning>& out_;
     int openLine_ = 0;
     std::string openText_;
-    int fieldLine_[kFields] = {0, 0, 0};  // where the current entry's fields were set
-    int inherited_[kFields] = {0, 0, 0};  // of those, the ones the open version took over
+    int fieldLine_[kFields] = {};  // where the current entry's fields were set
+    int inherited_[kFields] = {};  // of those, the ones the open version took over
     bool pending_ = false;
 };
 
@@ -185,7 +195,7 @@ const char* GluedTag(std::string_view keyWord) {
     if (keyWord.size() < 7 || keyWord[0] != '<') return nullptr;
     static const TIndexTag tags[] = {TIndexTag::Product,        TIndexTag::EndProduct, TIndexTag::Version,
                                      TIndexTag::EndVersion,     TIndexTag::Description, TIndexTag::EndDescription,
-                                     TIndexTag::ReleaseDate,    TIndexTag::Path};
+                                     TIndexTag::ReleaseDate,    TIndexTag::Path,        TIndexTag::Sha256};
     for (TIndexTag t : tags) {
         const std::string_view name = IndexTagName(t);
         if (keyWord.size() > name.size() && IndexTextEqual(keyWord.substr(0, name.size()), name)) return IndexTagName(t);

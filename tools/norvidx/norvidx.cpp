@@ -3,6 +3,10 @@
 //   norvidx site FILE CATEGORY     location of the category's version index
 //   norvidx versions FILE MODEL    the board's version list as JSON
 //   norvidx lint FILE [MODEL]      lines the reader drops or misreads
+//   norvidx hash FILE              the "<sha256>" line of a package
+//   norvidx verify FILE [SIG] KEY  checks FILE's signature (SIG, by default
+//                                  FILE.sig) with the publisher's public key
+//                                  (PEM or DER), as the wizard does
 //
 // FILE is never deleted (the wizard deletes its downloaded copy).
 #include <cstdio>
@@ -14,6 +18,7 @@
 #include <io.h>
 #endif
 
+#include "Digest.h"
 #include "IndexInspect.h"
 #include "IndexReader.h"
 
@@ -22,7 +27,9 @@ namespace {
 const char kUsage[] =
     "usage: norvidx site FILE CATEGORY\n"
     "       norvidx versions FILE MODEL\n"
-    "       norvidx lint FILE [MODEL]\n";
+    "       norvidx lint FILE [MODEL]\n"
+    "       norvidx hash FILE\n"
+    "       norvidx verify FILE [SIG] KEY\n";
 
 class TStderrMessages : public TIndexMessageSink {
 public:
@@ -67,6 +74,45 @@ int Lint(const std::string& file, const std::string* model) {
     return warnings.empty() ? 0 : 1;
 }
 
+int Hash(const std::string& file) {
+    TSha256Digest digest;
+    if (!Sha256OfFile(file, digest)) {
+        std::fprintf(stderr, "norvidx: %s: cannot be read\n", file.c_str());
+        return 2;
+    }
+    Print("<sha256> " + Sha256Hex(digest) + "\n");
+    return 0;
+}
+
+// 0: good; 1: the signature is missing or does not match; 2: a file or the
+// key cannot be used.
+int Verify(const std::string& file, const std::string& sigFile, const std::string& keyFile) {
+    TBytes keyText, key, signature;
+    if (!ReadSmallFile(keyFile, keyText) || !PublicKeyDer(keyText, key)) {
+        std::fprintf(stderr, "norvidx: %s: not a public key\n", keyFile.c_str());
+        return 2;
+    }
+    if (!ReadSmallFile(sigFile, signature)) {
+        std::fprintf(stderr, "norvidx: %s: no signature\n", sigFile.c_str());
+        return 1;
+    }
+    switch (VerifyFileSignature(file, signature, key)) {
+    case TSignatureCheck::Valid:
+        Print(file + ": signature good\n");
+        return 0;
+    case TSignatureCheck::Invalid:
+        Print(file + ": signature BAD\n");
+        return 1;
+    case TSignatureCheck::BadKey:
+        std::fprintf(stderr, "norvidx: %s: not an RSA key of %u bits or more\n", keyFile.c_str(), MinPublisherKeyBits);
+        return 2;
+    case TSignatureCheck::Unreadable:
+        break;
+    }
+    std::fprintf(stderr, "norvidx: %s: cannot be read\n", file.c_str());
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,6 +125,9 @@ int main(int argc, char** argv) {
     if (args.size() == 3 && args[0] == "versions") return Versions(args[1], args[2]);
     if (args.size() == 2 && args[0] == "lint") return Lint(args[1], nullptr);
     if (args.size() == 3 && args[0] == "lint") return Lint(args[1], &args[2]);
+    if (args.size() == 2 && args[0] == "hash") return Hash(args[1]);
+    if (args.size() == 3 && args[0] == "verify") return Verify(args[1], args[1] + ".sig", args[2]);
+    if (args.size() == 4 && args[0] == "verify") return Verify(args[1], args[2], args[3]);
     std::fputs(kUsage, stderr);
     return 2;
 }

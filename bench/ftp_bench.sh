@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Download speed of qvftp.exe (under Wine) against curl in active mode
-# (--ftp-port), in the same run, from one vsftpd, on a 256 MB file:
-#   1. plain loopback;
+# Download speed of qvftp.exe (under Wine) against curl in the same mode, in
+# the same run, from one vsftpd, on a 256 MB file, in active mode (qvftp -A,
+# curl --ftp-port) and in passive mode (both tools' default: EPSV):
+#   1. plain loopback, both modes;
 #   2. a veth link into a second network namespace, shaped with a token-bucket
-#      filter (RATE, default 50mbit) in both directions.
+#      filter (RATE, default 50mbit) in both directions, active mode.
 # Each tool downloads the file RUNS times (default 3); the output is checked
 # against the original once per tool. Reported: median wall-clock throughput
 # (the whole command: for qvftp.exe that includes starting the Wine process),
-# median transfer throughput as each tool measures it (qvftp: from PORT to the
-# closing reply; curl: size / (total - pretransfer time)), their ratios
+# median transfer throughput as each tool measures it (qvftp: from the data
+# connection's set-up to the closing reply; curl: size / (total - pretransfer time)), their ratios
 # (qvftp / curl), and the peak memory of qvftp.exe for a 16 MB and the 256 MB
 # file (its own peak working set, and the Wine process's maximum RSS).
 # Must run as root inside the test namespace: `make bench` does that.
@@ -50,12 +51,13 @@ check() {  # the downloaded file against the original
   cmp -s "$out" "$file" || { echo "ftp_bench: $1 delivered a different file" >&2; exit 1; }
 }
 
-# run_qvftp HOST -> "wall_seconds transfer_MBps"
+# run_qvftp HOST MODE -> "wall_seconds transfer_MBps"
 run_qvftp() {
   rm -f "$out"
-  local t0 t1 err
+  local t0 t1 err mode=()
+  [ "$2" = passive ] || mode=(-A)
   t0=$(date +%s.%N)
-  err=$(bash "$root/scripts/wine.sh" "$qvftp" get "$1" /bench.bin "$winout" 2>&1 >/dev/null) \
+  err=$(bash "$root/scripts/wine.sh" "$qvftp" get "${mode[@]}" "$1" /bench.bin "$winout" 2>&1 >/dev/null) \
     || { echo "ftp_bench: qvftp failed: $err" >&2; exit 1; }
   t1=$(date +%s.%N)
   local r
@@ -63,23 +65,24 @@ run_qvftp() {
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $r"
 }
 
-# run_curl HOST -> "wall_seconds transfer_MBps"
+# run_curl HOST MODE -> "wall_seconds transfer_MBps"
 run_curl() {
   rm -f "$out"
-  local t0 t1 w
+  local t0 t1 w mode=()
+  [ "$2" = passive ] || mode=(--ftp-port -)
   t0=$(date +%s.%N)
-  w=$(curl -s --ftp-port - -o "$out" -w '%{time_total} %{time_pretransfer} %{size_download}' "ftp://$1/bench.bin") \
+  w=$(curl -s "${mode[@]}" -o "$out" -w '%{time_total} %{time_pretransfer} %{size_download}' "ftp://$1/bench.bin") \
     || { echo "ftp_bench: curl failed" >&2; exit 1; }
   t1=$(date +%s.%N)
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $(echo "$w" | awk '{printf "%.1f", $3 / ($1 - $2) / 1e6}')"
 }
 
-measure() {  # measure LABEL HOST
-  local label=$1 host=$2 qw=() qt=() cw=() ct=()
+measure() {  # measure LABEL HOST MODE
+  local label=$1 host=$2 mode=$3 qw=() qt=() cw=() ct=()
   for i in $(seq "$runs"); do
     local res
-    res=$(run_qvftp "$host"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check qvftp; qw+=("$w"); qt+=("$t")
-    res=$(run_curl "$host"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check curl; cw+=("$w"); ct+=("$t")
+    res=$(run_qvftp "$host" "$mode"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check qvftp; qw+=("$w"); qt+=("$t")
+    res=$(run_curl "$host" "$mode"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check curl; cw+=("$w"); ct+=("$t")
   done
   report "$label" "$bytes" "$runs" "${qw[*]}" "${cw[*]}" "${qt[*]}" "${ct[*]}"
 }
@@ -87,14 +90,15 @@ measure() {  # measure LABEL HOST
 peak() {  # peak HOST REMOTE -> "working_set_bytes max_rss_kb"
   rm -f "$out"
   local err
-  err=$(NORV_QVFTP_STATS=1 /usr/bin/time -f 'maxrss=%M' bash "$root/scripts/wine.sh" "$qvftp" get "$1" "$2" "$winout" 2>&1 >/dev/null)
+  err=$(NORV_QVFTP_STATS=1 /usr/bin/time -f 'maxrss=%M' bash "$root/scripts/wine.sh" "$qvftp" get -A "$1" "$2" "$winout" 2>&1 >/dev/null)
   err=$(printf '%s\n' "$err" | tr -d '\r')
   echo "$(printf '%s\n' "$err" | sed -n 's/^peak_working_set=//p') $(printf '%s\n' "$err" | sed -n 's/^maxrss=//p')"
 }
 
 # --- 1. loopback --------------------------------------------------------------
 bash "$root/scripts/vsftpd.sh" start "$vs_lo" 127.0.0.50 21 "$work/root"
-measure "loopback" 127.0.0.50
+measure "loopback, active mode" 127.0.0.50 active
+measure "loopback, passive mode" 127.0.0.50 passive
 res=$(peak 127.0.0.50 /small16.bin); read -r ws16 rss16 <<< "$res"
 res=$(peak 127.0.0.50 /bench.bin); read -r ws256 rss256 <<< "$res"
 echo "  peak memory of qvftp.exe: working set $((ws16 / 1024)) KiB for 16 MiB, $((ws256 / 1024)) KiB for $((bytes / 1048576)) MiB;"
@@ -116,4 +120,4 @@ if ! tc qdisc add dev nfb0 root tbf rate "$rate" burst 64kb latency 50ms 2>/dev/
   exit 0
 fi
 ip netns exec "$ns" bash "$root/scripts/vsftpd.sh" start "$vs_ns" 10.77.0.2 21 "$work/root"
-measure "veth link shaped to $rate (tbf)" 10.77.0.2
+measure "veth link shaped to $rate (tbf), active mode" 10.77.0.2 active

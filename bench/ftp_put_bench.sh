@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Upload speed of qvftp.exe put (under Wine) against curl -T in active mode
-# (--ftp-port), in the same run, to one vsftpd on loopback, with a 256 MB file.
+# Upload speed of qvftp.exe put (under Wine) against curl -T in the same mode,
+# in the same run, to one vsftpd on loopback, with a 256 MB file: in active
+# mode (qvftp -A, curl --ftp-port) and in passive mode (both tools' default).
 # Each tool uploads the file RUNS times (default 3); the stored file is
 # checked against the original once per tool. Reported: median wall-clock
 # throughput (the whole command: for qvftp.exe that includes starting the
 # Wine process), median transfer throughput as each tool measures it (qvftp:
-# from PORT to the closing reply; curl: size / (total - pretransfer time)),
+# from the data connection's set-up to the closing reply; curl: size / (total - pretransfer time)),
 # their ratios (qvftp / curl), and the peak memory of qvftp.exe for a 16 MB
 # and the 256 MB file.
 # Must run as root inside the test namespace: `make bench` does that.
@@ -42,24 +43,26 @@ check() {  # the stored file against the original
   cmp -s "$stored" "$file" || { echo "ftp_put_bench: $1 stored a different file" >&2; exit 1; }
 }
 
-# run_qvftp -> "wall_seconds transfer_MBps"
+# run_qvftp MODE -> "wall_seconds transfer_MBps"
 run_qvftp() {
   rm -f "$stored"
-  local t0 t1 err r
+  local t0 t1 err r mode=()
+  [ "$1" = passive ] || mode=(-A)
   t0=$(date +%s.%N)
-  err=$(bash "$root/scripts/wine.sh" "$qvftp" put "$addr" "$winfile" incoming/up.bin 2>&1 >/dev/null) \
+  err=$(bash "$root/scripts/wine.sh" "$qvftp" put "${mode[@]}" "$addr" "$winfile" incoming/up.bin 2>&1 >/dev/null) \
     || { echo "ftp_put_bench: qvftp failed: $err" >&2; exit 1; }
   t1=$(date +%s.%N)
   r=$(printf '%s\n' "$err" | tr '\r' '\n' | awk '/^[0-9]+ bytes +[0-9.]+ MB\/s/ {v=$3} END {print v}')
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $r"
 }
 
-# run_curl -> "wall_seconds transfer_MBps"
+# run_curl MODE -> "wall_seconds transfer_MBps"
 run_curl() {
   rm -f "$stored"
-  local t0 t1 w
+  local t0 t1 w mode=()
+  [ "$1" = passive ] || mode=(--ftp-port -)
   t0=$(date +%s.%N)
-  w=$(curl -s --ftp-port - -T "$file" -w '%{time_total} %{time_pretransfer} %{size_upload}' \
+  w=$(curl -s "${mode[@]}" -T "$file" -w '%{time_total} %{time_pretransfer} %{size_upload}' \
         "ftp://$addr/incoming/up.bin") || { echo "ftp_put_bench: curl failed" >&2; exit 1; }
   t1=$(date +%s.%N)
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $(echo "$w" | awk '{printf "%.1f", $3 / ($1 - $2) / 1e6}')"
@@ -68,17 +71,19 @@ run_curl() {
 peak() {  # peak LOCAL-FILE -> "working_set_bytes"
   rm -f "$stored"
   local err
-  err=$(NORV_QVFTP_STATS=1 bash "$root/scripts/wine.sh" "$qvftp" put "$addr" "Z:${1//\//\\}" incoming/up.bin 2>&1 >/dev/null)
+  err=$(NORV_QVFTP_STATS=1 bash "$root/scripts/wine.sh" "$qvftp" put -A "$addr" "Z:${1//\//\\}" incoming/up.bin 2>&1 >/dev/null)
   printf '%s\n' "$err" | tr -d '\r' | sed -n 's/^peak_working_set=//p'
 }
 
 bash "$root/scripts/vsftpd.sh" start "$vs" "$addr" 21 "$work/root"
-qw=() qt=() cw=() ct=()
-for i in $(seq "$runs"); do
-  res=$(run_qvftp); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check qvftp; qw+=("$w"); qt+=("$t")
-  res=$(run_curl); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check curl; cw+=("$w"); ct+=("$t")
+for mode in active passive; do
+  qw=() qt=() cw=() ct=()
+  for i in $(seq "$runs"); do
+    res=$(run_qvftp "$mode"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check qvftp; qw+=("$w"); qt+=("$t")
+    res=$(run_curl "$mode"); read -r w t <<< "$res"; [ "$i" -ne 1 ] || check curl; cw+=("$w"); ct+=("$t")
+  done
+  report "upload, loopback, $mode mode" "$bytes" "$runs" "${qw[*]}" "${cw[*]}" "${qt[*]}" "${ct[*]}"
 done
-report "upload, loopback" "$bytes" "$runs" "${qw[*]}" "${cw[*]}" "${qt[*]}" "${ct[*]}"
 ws16=$(peak "$work/src/small16.bin")
 ws256=$(peak "$file")
 echo "  peak working set of qvftp.exe: $((ws16 / 1024)) KiB for 16 MiB, $((ws256 / 1024)) KiB for $((bytes / 1048576)) MiB"

@@ -1,5 +1,5 @@
 // Text side of the FTP client: how a reply is framed (multi-line replies),
-// what sizes it announces, which kind of command a command line is, and the
+// the port a passive-mode reply names, what sizes a reply announces, which kind of command a command line is, and the
 // verdict on a finished download. Portable: no Win32 here, so the native
 // build tests it directly.
 #pragma once
@@ -28,21 +28,47 @@ enum TCmdType : uint8_t {
     cmdCurrentDir,
 };
 
-// A reply goes on after this line when the line starts with a space or has a
-// dash as its fourth character ("220-Welcome"). Anything else ends it,
-// including a short line and a line that starts with neither.
-bool ReplyContinues(const std::string& line);
+// Where one reply ends, line by line. A reply whose line is "ddd-" goes on
+// until the line that starts with the same code and a space; every line in
+// between belongs to it, whatever it holds (indented text, plain text, other
+// codes). Before a code is known (the greeting is read from a line that is a
+// single space), an indented line goes on and a "ddd-" line opens the
+// multi-line reply; any other line ends the reply, a short one included.
+class TReplyFrame {
+public:
+    // Takes the next line of the reply; true when more lines follow it.
+    bool Continues(const std::string& line);
+
+private:
+    char code_[3] = {0, 0, 0};
+    bool open_ = false;  // inside a "ddd-" reply, waiting for "ddd "
+};
 
 // Most continuation lines one reply may have; a server that sends more is
 // treated as broken instead of being read without end.
 constexpr int MaxReplyLines = 4096;
 
-// Reads the continuation lines that follow first: while the last line read
-// continues the reply, next() supplies the next line and report() is given
-// it. Returns false when the reply had more than maxLines continuation lines
-// (reading stops there). Exceptions from next() pass through.
+// Reads the continuation lines that follow first: while the reply goes on,
+// next() supplies the next line and report() is given it. Returns false when
+// the reply had more than maxLines continuation lines (reading stops there).
+// Exceptions from next() pass through.
 bool ReadReplyLines(const std::string& first, const std::function<std::string()>& next,
                     const std::function<void(const std::string&)>& report, int maxLines = MaxReplyLines);
+
+// The port of a 229 reply, "(|||port|)", any printable character other than
+// a digit standing for "|". False when the reply holds no such part or the
+// port is not 1..65535.
+bool ParseEpsvReply(const std::string& reply, uint16_t& port);
+
+// The address and port of a 227 reply: the first "h1,h2,h3,h4,p1,p2" after
+// the code (parentheses or not; spaces may follow a comma), each number
+// 0..255 in at most three digits.
+// False when there is none or the port is 0.
+struct TPasvReply {
+    uint8_t host[4] = {0, 0, 0, 0};
+    uint16_t port = 0;
+};
+bool ParsePasvReply(const std::string& reply, TPasvReply& out);
 
 // The size a reply announces, the loose way: the first "BYTE" of the
 // upper-cased line, then the run of digits nearest before it. 0 when there is

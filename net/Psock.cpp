@@ -471,7 +471,19 @@ void TPowersock::ReplaceSocket() {
         return;
     }
     if (SocketHandle != NoSocket) closesocket(SocketHandle);
+    DropSocketEvents();
     SocketHandle = ClosingDown ? NoSocket : OpenSocket(false);
+}
+
+void TPowersock::DropSocketEvents() {
+    // Notifications of the socket just closed may still be queued, and the
+    // next socket often gets the same handle value: a late FD_CLOSE would
+    // then close the new connection. Nothing is posted for a closed socket,
+    // so emptying the queue now is enough.
+    if (!WindowHandle) return;
+    MSG m;
+    while (PeekMessageA(&m, WindowHandle, MsgSocketEvent, MsgSocketEvent, PM_REMOVE)) {
+    }
 }
 
 void TPowersock::Disconnect() {
@@ -488,6 +500,7 @@ void TPowersock::RequestCloseSocket() {
             return;
         }
         SocketHandle = NoSocket;
+        DropSocketEvents();
         if (!Destroying()) Fire(OnDisconnect, this);
     }
     if (!ClosingDown && SocketHandle == NoSocket) SocketHandle = OpenSocket(false);
@@ -644,6 +657,11 @@ void TPowersock::EndPass() {
 
 void TPowersock::ReadToStream() {
     if (Canceled && SocketHandle != NoSocket) WSAAsyncSelect(SocketHandle, WindowHandle, 0, 0);
+    if (holdReceive_) {
+        // Left in the socket: the pass runs when the hold ends.
+        receiveHeld_ = true;
+        return;
+    }
     if (InHandler) {
         readPending_ = true;
         return;
@@ -674,6 +692,13 @@ void TPowersock::ReadToStream() {
     }
     EndPass();
     if (stored) Fire(OnReadDone, this);
+}
+
+void TPowersock::HoldReceive(bool on) {
+    holdReceive_ = on;
+    if (on || !receiveHeld_) return;
+    receiveHeld_ = false;
+    if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
 }
 
 void TPowersock::WriteFromStream() {

@@ -206,6 +206,12 @@ public:
     void ReadToStream();
     void WriteFromStream();
 
+    // While on, receive passes leave arriving data in the socket, so that the
+    // peer is held back by the transport's flow control instead of filling
+    // memory (a connection that is up before anyone reads from it); off
+    // resumes them. A close still takes what is queued.
+    void HoldReceive(bool on);
+
     // Bytes received and not yet taken (memory buffer).
     int32_t Buffered() const { return static_cast<int32_t>(inMem_->Bytes()); }
 
@@ -218,6 +224,8 @@ private:
     TSocketHandle OpenSocket(bool linger);
     // After a failed connect: a fresh socket so that the object can connect again.
     void ReplaceSocket();
+    // Removes the queued notifications of a socket that has been closed.
+    void DropSocketEvents();
     // Drops the running host look-up: its late answer is ignored and its
     // answer area is left to it.
     void AbandonLookup();
@@ -246,6 +254,8 @@ private:
     bool readPending_ = false, sendPending_ = false;  // a pass was refused while another ran
     bool readDeferred_ = false, sendDeferred_ = false;  // a pass was put off (see PutOff)
     bool readMorePosted_ = false;  // a MsgReadMore is on its way
+    bool holdReceive_ = false;     // HoldReceive is on
+    bool receiveHeld_ = false;     // a receive pass was left for the end of the hold
     bool waitSatisfied_ = false;  // a receive pass met the running wait's condition
     DWORD lastGiveWay_ = 0;       // tick count of the last pass put off for paint or timers
     DWORD lastQueueLook_ = 0;     // tick count of the last look at the message queue

@@ -142,10 +142,15 @@ std::string TQVFTP::SingleTransaction(const std::string& command) {
 // ===========================================================================
 // Replies
 
-void TQVFTP::ReadExtraLines(const std::string& line) {
+bool TQVFTP::ReadExtraLines(const std::string& line, const std::function<void(const std::string&)>& onLine) {
+    bool any = false;
     const bool whole = ReadReplyLines(line, [this] { return ReadReplyLine(); },
-                                      [this](const std::string& l) { StatusMessage(1, l); });
-    if (whole) return;
+                                      [&](const std::string& l) {
+                                          any = true;
+                                          StatusMessage(1, l);
+                                          if (onLine) onLine(l);
+                                      });
+    if (whole) return any;
     // A reply without end: the server is broken.
     StatusMessage(1, "Reply too long");
     TPowersock::Disconnect();
@@ -215,6 +220,7 @@ void TQVFTP::Connect() {
     if (Connected) return;
     if (Buffered() > 0) Read(0);
     serverAbort_ = false;
+    epsvRefused_ = false;
     TPowersock::Connect();
     try {
         ReadExtraLines(" ");
@@ -318,26 +324,31 @@ std::string TQVFTP::GetCurrentDir() {
 // ===========================================================================
 // Data connections
 
-bool TQVFTP::OpenDataConnection(TCmdType kind, bool eventsOnRefusal) {
+bool TQVFTP::OpenDataConnection(TCmdType kind, TRefusal refusal) {
     Canceled = false;
     serverAbort_ = false;
     CertifyConnect();
     if (!Connected) return false;
     CloseDataConnection();
     DataSocket = new TPowersock(this);
+    passiveData_ = false;
     try {
         DiscardUnread();
         DataSocket->TimeOut = TimeOut;
         DataSocket->Port = 0;
         DataSocket->OnPacketRecvd = [this](TObject*) { PacketArrived(); };
+        DataSocket->OnPacketSent = [this](TObject*) { PacketSent(); };
+        if (Passive) {
+            ConnectPassive();
+            return true;
+        }
         DataSocket->Listen(true);
         const std::string port = "PORT " + GetLocalAddress() + DataSocket->GetPortString();
         StatusMessage(1, port);
         std::string reply = Transaction(port);
         if (ReplyNumber > 300 && ReplyNumber < 600) {
-            if (!eventsOnRefusal) throw FTPException(reply);
             // A handled refusal ends the transfer: no connection would come.
-            FailureRule(kind, reply, false);
+            Refuse(kind, reply, refusal == TRefusal::Raise ? TRefusal::Raise : TRefusal::RuleNoUnsupported, false);
             CloseDataConnection();
             return false;
         }
@@ -348,12 +359,66 @@ bool TQVFTP::OpenDataConnection(TCmdType kind, bool eventsOnRefusal) {
     return true;
 }
 
-void TQVFTP::AcceptDataConnection() {
-    // The address the data connection must come from: the control
-    // connection's peer. With a proxy the data may come from elsewhere.
+sockaddr_in TQVFTP::ControlPeer() {
     sockaddr_in peer = {};
     int len = sizeof(peer);
     if (getpeername(SocketHandle, reinterpret_cast<sockaddr*>(&peer), &len) != 0) peer = RemoteAddress;
+    return peer;
+}
+
+void TQVFTP::ConnectPassive() {
+    uint16_t port = 0;
+    if (!epsvRefused_) {
+        StatusMessage(1, "EPSV");
+        const std::string reply = Transaction("EPSV");
+        if (ReplyNumber == 229) {
+            if (!ParseEpsvReply(reply, port)) throw EPassiveError("Malformed passive reply: " + StripLineEnd(reply));
+        } else if (ReplyNumber == 500 || ReplyNumber == 502) {
+            // Not known to this server: PASV from now on.
+            epsvRefused_ = true;
+        } else {
+            throw EPassiveError(reply);
+        }
+    }
+    if (port == 0) {
+        StatusMessage(1, "PASV");
+        const std::string reply = Transaction("PASV");
+        if (ReplyNumber != 227) throw EPassiveError(reply);
+        TPasvReply pasv;
+        if (!ParsePasvReply(reply, pasv)) throw EPassiveError("Malformed passive reply: " + StripLineEnd(reply));
+        port = pasv.port;
+    }
+    // The data connection goes where the control connection goes (the proxy
+    // when there is one), whatever address a 227 names: a server must not be
+    // able to send the client to another host.
+    const sockaddr_in peer = ControlPeer();
+    const std::string where = std::string(inet_ntoa(peer.sin_addr)) + ":" + std::to_string(port);
+    DataSocket->Host = inet_ntoa(peer.sin_addr);
+    DataSocket->Port = port;
+    DataSocket->TimeOut = ServerWaitLimit();
+    StatusMessage(1, "Data connection to " + where);
+    // Nothing is read before the transfer's data phase: the server's data
+    // waits in the socket (held back by flow control), not in memory.
+    DataSocket->HoldReceive(true);
+    try {
+        DataSocket->Connect();
+    } catch (const ESockError& e) {
+        if (serverAbort_) throw FTPException(TakeAbortLine());
+        if (Canceled) throw;
+        throw EPassiveError("Passive data connection to " + where + " failed: " + e.Message);
+    }
+    passiveData_ = true;
+}
+
+void TQVFTP::TakeDataConnection() {
+    if (passiveData_) {
+        // Connected before the command went out; from now on it is read.
+        DataSocket->HoldReceive(false);
+        return;
+    }
+    // The address the data connection must come from: the control
+    // connection's peer. With a proxy the data may come from elsewhere.
+    const sockaddr_in peer = ControlPeer();
     Bounded(DataSocket, false, [&] {
         for (;;) {
             TSocketHandle accepted = DataSocket->Accept();
@@ -374,101 +439,64 @@ void TQVFTP::AcceptDataConnection() {
 void TQVFTP::CloseDataConnection() {
     delete DataSocket;
     DataSocket = nullptr;
+    passiveData_ = false;
 }
 
 // ===========================================================================
-// Downloads
+// The transfer skeleton
 
-void TQVFTP::Download(const std::string& remote, const std::string& local) { Retrieve(remote, local, TRetrieve::Fresh); }
-
-void TQVFTP::DownloadRestore(const std::string& remote, const std::string& local) {
-    Retrieve(remote, local.empty() ? remote : local, TRetrieve::Restore);
+void TQVFTP::Refuse(TCmdType kind, const std::string& reply, TRefusal how, bool multiLine) {
+    switch (how) {
+    case TRefusal::Raise: throw FTPException(reply);
+    case TRefusal::Rule: FailureRule(kind, reply, true); break;
+    case TRefusal::RuleNoUnsupported: FailureRule(kind, reply, false); break;
+    case TRefusal::RuleUnsupportedWhenMultiLine: FailureRule(kind, reply, multiLine); break;
+    }
 }
 
-void TQVFTP::Retrieve(const std::string& remote, const std::string& local, TRetrieve how) {
-    const std::string target = local.empty() ? remote : local;
-    const bool restore = how == TRetrieve::Restore;
-    int64_t offset = 0;
-    if (restore) {
-        // The local file must exist; its size is where the server restarts.
-        TFileStream existing(target, TFileStream::fmOpenRead);
-        offset = existing.Size();
-    }
-    if (!OpenDataConnection(cmdDownload)) return;
-
-    TDownloadEnd end;
+void TQVFTP::RunTransfer(const TTransfer& t) {
+    if (!OpenDataConnection(t.kind, t.setupRefusal)) return;
     TTransferEnd outcome;
-    bool fileTouched = false;
     Guarded(outcome, [&] {
-        std::string reply;
-        if (!restore) {
-            StatusMessage(1, "RETR " + remote);
-            BytesTotal = 0;
-            reply = SingleTransaction("RETR " + remote);
-        } else {
-            StatusMessage(1, "REST RETR " + remote);
-            reply = Transaction("REST " + std::to_string(offset));
-            if (InRange(ReplyNumber, 400, 599)) FailureRule(cmdDownload, reply, false);
-            BytesTotal = 0;
-            reply = SingleTransaction("RETR " + remote);
-        }
-        const int code = ReplyNumber;
-        BytesTotal = GetBytesTotal(reply);
-        end.announced = AnnouncedSize(reply);
-        // The whole reply first, so that the dialogue stays in step whatever
-        // its verdict.
-        bool multiLine = false;
-        std::string line = reply;
-        for (int n = 0; ReplyContinues(line); ++n) {
-            if (n >= MaxReplyLines) {
-                TPowersock::Disconnect();
-                throw ESockError("Reply too long");
-            }
-            multiLine = true;
-            line = ReadReplyLine();
-            StatusMessage(1, line);
-            if (BytesTotal == 0) BytesTotal = GetBytesTotal(line);
-            if (end.announced < 0) end.announced = AnnouncedSize(line);
-        }
-        const bool refused = restore ? InRange(code, 400, 599) : InRange(code, 301, 599);
-        if (refused) {
+        for (const TTransferCommand& c : t.commands) {
+            if (!c.shown.empty()) StatusMessage(1, c.shown);
+            const std::string reply = SingleTransaction(c.sent);
+            const int code = ReplyNumber;
+            if (c.onReplyLine) c.onReplyLine(reply, true);
+            // The whole reply first, so that the dialogue stays in step
+            // whatever its verdict.
+            const bool multiLine = ReadExtraLines(reply, [&](const std::string& line) {
+                if (c.onReplyLine) c.onReplyLine(line, false);
+            });
+            if (!InRange(code, c.refusedFrom, 599)) continue;
+            Refuse(t.kind, reply, c.refusal, multiLine);
             // Handled: the server sends nothing, so the transfer ends here.
-            FailureRule(cmdDownload, reply, multiLine && !restore);
             outcome.refused = true;
             return;
         }
 
         outcome.closingDue = true;
-        AcceptDataConnection();
-        Fire(OnTransactionStart, this);
-        if (!Canceled && !TimedOut) {
-            fileTouched = true;
-            if (!restore) {
-                Bounded(DataSocket, true, [&] { DataSocket->CaptureFile(target); });
-            } else {
-                TFileStream file(target, TFileStream::fmAppend);
-                Bounded(DataSocket, true, [&] { DataSocket->CaptureStream(file, -1); });
-            }
-        }
+        if (t.startBeforeData) Fire(OnTransactionStart, this);
+        TakeDataConnection();
+        if (!t.startBeforeData) Fire(OnTransactionStart, this);
+        if (!Canceled && !TimedOut && t.data) Bounded(DataSocket, true, t.data);
         Fire(OnTransactionStop, this);
+        // Linger off: the close lets the queued data go out instead of
+        // resetting the connection under it.
+        if (t.lingerOff) DataSocket->SetLinger(false);
         DataSocket->RequestCloseSocket();
-        BytesTotal = DataSocket->BytesRcvd;
-        StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
-        end.closingLine = ReadClosingReply(outcome);
-        end.closingCode = LeadingReplyNumber(end.closingLine);
-        if (serverAbort_) end.abortLine = TakeAbortLine();
-        end.received = LocalFileSize(target);
-        outcome.failureText = DownloadFailure(end);
+        if (t.countReceived) {
+            BytesTotal = DataSocket->BytesRcvd;
+            StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
+        }
+        const std::string closing = ReadClosingReply(outcome);
+        const std::string abortLine = serverAbort_ ? TakeAbortLine() : std::string();
+        if (t.verdict) outcome.failureText = t.verdict(closing, abortLine);
+        else if (!abortLine.empty()) outcome.failureText = abortLine;
     });
-    // A file that did not arrive whole must not be mistaken for the file; a
-    // restart keeps what arrived, which is what a later restart needs.
-    if (fileTouched && !restore) outcome.onFailed = [&] { DeleteFileA(target.c_str()); };
-    EndTransfer(outcome, cmdDownload);
+    outcome.onFailed = t.onFailed;
+    EndTransfer(outcome, t.kind);
 }
-
-
-// ===========================================================================
-// The end of every transfer
 
 void TQVFTP::TakeTransferFailure(TTransferEnd& outcome, bool cancel) {
     // A 421/426 from the server ended a wait: that line is the verdict.
@@ -533,6 +561,67 @@ std::string TQVFTP::ReadClosingReply(TTransferEnd& outcome) {
 }
 
 // ===========================================================================
+// Downloads
+
+void TQVFTP::Download(const std::string& remote, const std::string& local) { Retrieve(remote, local, false); }
+
+void TQVFTP::DownloadRestore(const std::string& remote, const std::string& local) {
+    Retrieve(remote, local.empty() ? remote : local, true);
+}
+
+void TQVFTP::Retrieve(const std::string& remote, const std::string& local, bool restore) {
+    const std::string target = local.empty() ? remote : local;
+    int64_t offset = 0;
+    if (restore) {
+        // The local file must exist; its size is where the server restarts.
+        TFileStream existing(target, TFileStream::fmOpenRead);
+        offset = existing.Size();
+    }
+    TDownloadEnd end;
+    bool fileTouched = false;
+
+    TTransfer t;
+    t.kind = cmdDownload;
+    t.setupRefusal = TRefusal::RuleNoUnsupported;
+    if (restore)
+        t.commands.push_back({"REST RETR " + remote, "REST " + std::to_string(offset), 400,
+                              TRefusal::RuleNoUnsupported, nullptr});
+    // The size the server announces, from the first line of the reply or,
+    // when that has none, from a continuation line.
+    t.commands.push_back({restore ? std::string() : "RETR " + remote, "RETR " + remote, restore ? 400 : 301,
+                          restore ? TRefusal::RuleNoUnsupported : TRefusal::RuleUnsupportedWhenMultiLine,
+                          [&](const std::string& line, bool first) {
+                              if (first || BytesTotal == 0) BytesTotal = GetBytesTotal(line);
+                              if (first || end.announced < 0) end.announced = AnnouncedSize(line);
+                          }});
+    t.data = [&] {
+        fileTouched = true;
+        if (!restore) {
+            DataSocket->CaptureFile(target);
+        } else {
+            TFileStream file(target, TFileStream::fmAppend);
+            DataSocket->CaptureStream(file, -1);
+        }
+    };
+    t.countReceived = true;
+    t.verdict = [&](const std::string& closing, const std::string& abortLine) {
+        end.closingLine = closing;
+        end.closingCode = LeadingReplyNumber(closing);
+        end.abortLine = abortLine;
+        end.received = LocalFileSize(target);
+        return DownloadFailure(end);
+    };
+    // A file that did not arrive whole must not be mistaken for the file; a
+    // restart keeps what arrived, which is what a later restart needs.
+    if (!restore)
+        t.onFailed = [&] {
+            if (fileTouched) DeleteFileA(target.c_str());
+        };
+    BytesTotal = 0;
+    RunTransfer(t);
+}
+
+// ===========================================================================
 // Uploads
 
 namespace {
@@ -563,7 +652,6 @@ void TQVFTP::PacketSent() {
 }
 
 void TQVFTP::Store(const std::string& local, const std::string& remote, TStore how, int64_t offset) {
-    const TCmdType kind = how == TStore::Append ? cmdAppend : how == TStore::Restore ? cmdUpRestore : cmdUpload;
     // The local file before anything is sent: a missing file raises the
     // file error, and a file the send could not finish is not started.
     int64_t size = 0;
@@ -573,68 +661,36 @@ void TQVFTP::Store(const std::string& local, const std::string& remote, TStore h
     }
     if (size > INT32_MAX) throw ESockError("File too large to send");
     if (offset < 0 || offset > size) throw ESockError("Restart offset beyond the end of the file");
-    if (!OpenDataConnection(kind, how != TStore::Append)) return;
+
+    const std::string name = remote.empty() ? FileNamePart(local) : remote;
+    const std::string shown = remote.empty() ? local : remote;
+    TTransfer t;
+    t.setupRefusal = TRefusal::RuleNoUnsupported;
+    switch (how) {
+    case TStore::Stor:
+        t.kind = cmdUpload;
+        t.commands.push_back({"STOR " + shown, "STOR " + name, 301, TRefusal::Rule, nullptr});
+        break;
+    case TStore::Unique:
+        t.kind = cmdUpload;
+        t.commands.push_back({"STOU", "STOU", 301, TRefusal::Rule, nullptr});
+        break;
+    case TStore::Append:
+        t.kind = cmdAppend;
+        t.setupRefusal = TRefusal::Raise;
+        t.commands.push_back({"APPE " + shown, "APPE " + name, 301, TRefusal::Raise, nullptr});
+        break;
+    case TStore::Restore:
+        t.kind = cmdUpRestore;
+        t.commands.push_back({"REST " + std::to_string(offset), "REST " + std::to_string(offset), 400,
+                              TRefusal::RuleNoUnsupported, nullptr});
+        t.commands.push_back({"STOR " + shown, "STOR " + name, 301, TRefusal::RuleNoUnsupported, nullptr});
+        break;
+    }
+    t.data = [&] { DataSocket->SendFile(local, how == TStore::Restore ? offset : 0); };
+    t.lingerOff = true;
     BytesTotal = static_cast<int32_t>(size);
-    DataSocket->OnPacketSent = [this](TObject*) { PacketSent(); };
-
-    TTransferEnd outcome;
-    Guarded(outcome, [&] {
-        const std::string name = remote.empty() ? FileNamePart(local) : remote;
-        const std::string shown = remote.empty() ? local : remote;
-        std::string reply;
-        bool refused = false;
-        auto refuse = [&](bool consultUnsupported) {
-            refused = true;
-            FailureRule(kind, reply, consultUnsupported);
-        };
-        switch (how) {
-        case TStore::Stor:
-            StatusMessage(1, "STOR " + shown);
-            reply = Transaction("STOR " + name);
-            if (InRange(ReplyNumber, 301, 599)) refuse(true);
-            break;
-        case TStore::Unique:
-            StatusMessage(1, "STOU");
-            reply = Transaction("STOU");
-            if (InRange(ReplyNumber, 301, 599)) refuse(true);
-            break;
-        case TStore::Append:
-            StatusMessage(1, "APPE " + shown);
-            reply = Transaction("APPE " + name);
-            if (InRange(ReplyNumber, 301, 599)) throw FTPException(reply);
-            break;
-        case TStore::Restore:
-            StatusMessage(1, "REST " + std::to_string(offset));
-            reply = Transaction("REST " + std::to_string(offset));
-            if (InRange(ReplyNumber, 400, 599)) {
-                refuse(false);
-                break;
-            }
-            StatusMessage(1, "STOR " + shown);
-            reply = Transaction("STOR " + name);
-            if (InRange(ReplyNumber, 301, 599)) refuse(false);
-            break;
-        }
-        if (refused) {
-            // Handled: the server will not connect, so the transfer ends here.
-            outcome.refused = true;
-            return;
-        }
-
-        outcome.closingDue = true;
-        AcceptDataConnection();
-        Fire(OnTransactionStart, this);
-        if (!Canceled && !TimedOut)
-            Bounded(DataSocket, true, [&] { DataSocket->SendFile(local, how == TStore::Restore ? offset : 0); });
-        Fire(OnTransactionStop, this);
-        // Linger off: the close lets the queued data go out instead of
-        // resetting the connection under it.
-        DataSocket->SetLinger(false);
-        DataSocket->RequestCloseSocket();
-        ReadClosingReply(outcome);
-        if (serverAbort_) outcome.failureText = TakeAbortLine();
-    });
-    EndTransfer(outcome, kind);
+    RunTransfer(t);
 }
 
 // ===========================================================================
@@ -648,7 +704,6 @@ void TQVFTP::Listing(bool parsed) {
     Canceled = false;
     CertifyConnect();
     if (!Connected) return;
-    const TCmdType kind = parsed ? cmdList : cmdNList;
     if (parsed && ParseList && !DirectoryList) {
         if (Vendor == NoVendor) {
             try {
@@ -664,45 +719,28 @@ void TQVFTP::Listing(bool parsed) {
     }
     TFTPDirectoryList* parser = parsed && ParseList ? DirectoryList : nullptr;
     if (parser) parser->Clear();
-    if (!OpenDataConnection(kind, parsed)) return;
 
-    TTransferEnd outcome;
-    Guarded(outcome, [&] {
-        const std::string command = parsed ? "LIST" : "NLST";
-        StatusMessage(1, command);
-        const std::string reply = Transaction(command);
-        if (InRange(ReplyNumber, 301, 599)) {
-            if (!parsed) throw FTPException(reply);
-            FailureRule(kind, reply);
-            outcome.refused = true;
-            return;
-        }
-        BytesTotal = GetBytesTotal(reply);
-
-        outcome.closingDue = true;
-        if (parsed) Fire(OnTransactionStart, this);
-        AcceptDataConnection();
-        if (!parsed) Fire(OnTransactionStart, this);
-        // Counting on: the bytes are counted and every packet restarts the
-        // idle clock of the wait.
+    TTransfer t;
+    t.kind = parsed ? cmdList : cmdNList;
+    t.setupRefusal = parsed ? TRefusal::RuleNoUnsupported : TRefusal::Raise;
+    const std::string command = parsed ? "LIST" : "NLST";
+    t.commands.push_back({command, command, 301, parsed ? TRefusal::Rule : TRefusal::Raise,
+                          [this](const std::string& line, bool first) {
+                              if (first) BytesTotal = GetBytesTotal(line);
+                          }});
+    t.startBeforeData = parsed;
+    t.data = [&] {
+        // Counting on: the bytes are counted (those that came before, too)
+        // and every packet restarts the idle clock of the wait.
         DataSocket->TransferActive = true;
-        DataSocket->BytesRcvd = 0;
-        if (!Canceled && !TimedOut) {
-            Bounded(DataSocket, true, [&] {
-                std::string raw;
-                while (DataSocket->ReadLnOrRest(raw)) {
-                    const std::string line = ListingLineText(raw);
-                    if (parser) parser->ParseLine(line);
-                    Fire(OnListItem, this, line);
-                }
-            });
+        DataSocket->BytesRcvd = DataSocket->Buffered();
+        std::string raw;
+        while (DataSocket->ReadLnOrRest(raw)) {
+            const std::string line = ListingLineText(raw);
+            if (parser) parser->ParseLine(line);
+            Fire(OnListItem, this, line);
         }
-        Fire(OnTransactionStop, this);
-        DataSocket->RequestCloseSocket();
-        BytesTotal = DataSocket->BytesRcvd;
-        StatusMessage(1, "Received " + std::to_string(BytesTotal) + " Bytes");
-        ReadClosingReply(outcome);
-        if (serverAbort_) outcome.failureText = TakeAbortLine();
-    });
-    EndTransfer(outcome, kind);
+    };
+    t.countReceived = true;
+    RunTransfer(t);
 }

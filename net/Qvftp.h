@@ -1,20 +1,27 @@
 // TQVFTP: the FTP client. Its own connection (the TPowersock it derives from)
-// is the control connection; transfers run over active-mode data connections
-// (the client listens, announces the port with PORT and accepts the server's
-// connection), one fresh TPowersock per transfer.
+// is the control connection; every transfer runs over a fresh TPowersock as
+// its data connection, opened in one of two ways: active (the client listens,
+// announces the port with PORT and accepts the server's connection) or, with
+// Passive, passive (EPSV, or PASV when the server does not know EPSV, and the
+// client connects to the port the server names, at the control connection's
+// peer address). Download, upload and listing share one transfer skeleton.
 //
 // Every wait for the server is bounded: a reply, the server connecting back,
 // and a data connection on which nothing arrives each end after 60 seconds
 // (or TimeOut, when it is set and shorter) with ESockError "Timed out waiting
 // for the server"; the control connection is then closed, since the server's
-// idea of the dialogue can no longer be trusted. A download that did not
-// arrive whole raises FTPException and leaves no local file; an upload or a
-// listing whose closing reply says it failed raises FTPException too.
+// idea of the dialogue can no longer be trusted. A passive data connection
+// that does not come up within the same bound raises EPassiveError and
+// leaves the control connection in step (no transfer command was sent yet).
+// A download that did not arrive whole raises FTPException and leaves no
+// local file; an upload or a listing whose closing reply says it failed
+// raises FTPException too.
 #pragma once
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "FtpList.h"
 #include "FtpReply.h"
@@ -24,6 +31,15 @@
 class FTPException : public Exception {
 public:
     using Exception::Exception;
+};
+
+// A passive data connection could not be set up: the server refused EPSV and
+// PASV, answered them with a reply that names no port, or the port it named
+// could not be reached. Nothing of the transfer itself was sent, so the same
+// login can go on (in active mode, say).
+class EPassiveError : public FTPException {
+public:
+    using FTPException::FTPException;
 };
 
 using TSuccessEvent = std::function<void(TObject* Sender, TCmdType Trans_Type)>;
@@ -52,6 +68,8 @@ public:
     int32_t Vendor = NoVendor;
     TFTPDirectoryList* DirectoryList = nullptr;
     bool ParseList = false;
+    // Data connections in passive mode (see above); off: active mode.
+    bool Passive = false;
 
     // Connects and logs in: greeting (multi-line), USER (with "@Host" when a
     // proxy is used), PASS when asked for. Any failure after the connection
@@ -64,8 +82,9 @@ public:
     // Cancels the data connection, then the control connection.
     void Abort() override;
 
-    // Reads the continuation lines of a reply whose first line is given.
-    void ReadExtraLines(const std::string& line);
+    // Reads the continuation lines of a reply whose first line is given;
+    // each is reported and handed to onLine. True when there were any.
+    bool ReadExtraLines(const std::string& line, const std::function<void(const std::string&)>& onLine = nullptr);
 
     // Sends any command; a 4xx/5xx reply goes through the failure handling,
     // anything else fires OnSuccess.
@@ -123,19 +142,35 @@ protected:
     // the reply unless a handler set Handled. Returns when handled.
     void FailureRule(TCmdType kind, const std::string& reply, bool consultUnsupported = true);
 
-    // First half of every transfer: a fresh DataSocket listening on a free
-    // port, PORT with the control connection's local address. False when
-    // not connected (nothing done).
-    // A refused PORT goes through the failure handling (without
-    // OnUnSupportedFunction), or raises FTPException at once when
-    // eventsOnRefusal is false.
-    bool OpenDataConnection(TCmdType kind, bool eventsOnRefusal = true);
-    // Waits (bounded) for the server's data connection, from the control
-    // connection's peer only (when no proxy is used); the accepted socket
-    // becomes DataSocket's.
-    void AcceptDataConnection();
+    // How a refused transfer command (or PORT) is handled.
+    enum class TRefusal {
+        Rule,                         // FailureRule, OnUnSupportedFunction for 500..502
+        RuleNoUnsupported,            // FailureRule without OnUnSupportedFunction
+        RuleUnsupportedWhenMultiLine, // OnUnSupportedFunction only after continuation lines (RETR)
+        Raise,                        // FTPException with the reply at once, no events
+    };
+    // Applies the refusal; returns when a handler set Handled.
+    void Refuse(TCmdType kind, const std::string& reply, TRefusal how, bool multiLine);
+
+    // First half of every transfer: a fresh DataSocket, then either (active)
+    // listening on a free port and PORT with the control connection's local
+    // address, or (Passive) EPSV/PASV and the connection to the named port.
+    // False when not connected or a refused PORT was handled (nothing more
+    // to do). A refused PORT goes through refusal (a rule never consults
+    // OnUnSupportedFunction here); a failed passive set-up raises EPassiveError.
+    bool OpenDataConnection(TCmdType kind, TRefusal refusal);
+    // Passive: EPSV (PASV when EPSV is unknown to the server), then the
+    // bounded connect to the control connection's peer at the named port.
+    void ConnectPassive();
+    // After the transfer command: active, waits (bounded) for the server's
+    // data connection, from the control connection's peer only (when no proxy
+    // is used), and the accepted socket becomes DataSocket's; passive, the
+    // connection is there already.
+    void TakeDataConnection();
     // Destroys DataSocket.
     void CloseDataConnection();
+    // The address of the control connection's peer (the proxy when one is used).
+    sockaddr_in ControlPeer();
 
     // Runs fn (a wait for the server on conn) under the wait bound. When the
     // bound ends it, the control connection is closed and ESockError "Timed
@@ -171,13 +206,40 @@ private:
     // 4xx/5xx becomes the verdict.
     std::string ReadClosingReply(TTransferEnd& outcome);
 
+    // One command of a transfer, sent after the data connection is set up.
+    struct TTransferCommand {
+        std::string shown;  // reported at level 1 before sending ("" reports nothing)
+        std::string sent;
+        int refusedFrom;    // reply codes refusedFrom..599 refuse the command
+        TRefusal refusal;
+        // Sees the reply's first line (first = true), then each continuation line.
+        std::function<void(const std::string& line, bool first)> onReplyLine;
+    };
+    // What tells one transfer from another; RunTransfer does the rest: the
+    // data connection, the commands and their refusals, the data phase
+    // (bounded, restarted by every packet; skipped after a cancel), the
+    // close, the closing reply and the outcome.
+    struct TTransfer {
+        TCmdType kind = cmdDoCommand;  // of the outcome events
+        TRefusal setupRefusal = TRefusal::RuleNoUnsupported;  // of a refused PORT
+        std::vector<TTransferCommand> commands;
+        bool startBeforeData = false;  // OnTransactionStart before the data connection is taken
+        std::function<void()> data;    // the data phase, on DataSocket
+        bool lingerOff = false;        // the close lets queued data go out (uploads)
+        bool countReceived = false;    // BytesTotal := bytes received, reported
+        // The verdict from the closing reply and a 421/426 line (either may be
+        // empty): empty when the transfer succeeded. Without one, a 421/426 or
+        // a 4xx/5xx closing reply fails the transfer.
+        std::function<std::string(const std::string& closing, const std::string& abortLine)> verdict;
+        std::function<void()> onFailed;  // clean-up of a failed transfer
+    };
+    void RunTransfer(const TTransfer& t);
+
     enum class TStore { Stor, Unique, Append, Restore };
     void Store(const std::string& local, const std::string& remote, TStore how, int64_t offset);
     void Listing(bool parsed);
     void PacketSent();
-
-    enum class TRetrieve { Fresh, Restore };
-    void Retrieve(const std::string& remote, const std::string& local, TRetrieve how);
+    void Retrieve(const std::string& remote, const std::string& local, bool restore);
     // The line of a 421/426 that CheckRead saw (reads it from the buffer).
     std::string TakeAbortLine();
     void DiscardUnread();
@@ -194,4 +256,6 @@ private:
     bool controlLost_ = false;  // the control connection went while waiting for the data connection
     uint32_t waitStart_ = 0;
     bool serverAbort_ = false;  // CheckRead saw 421/426
+    bool passiveData_ = false;  // DataSocket was connected in passive mode
+    bool epsvRefused_ = false;  // this login's server does not know EPSV
 };

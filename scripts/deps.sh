@@ -13,7 +13,7 @@ PKGS=(
   wine wine32:i386 wine64 fonts-wine qemu-user xvfb xauth x11-utils xdotool
   vsftpd zip unzip imagemagick curl socat
   clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-  iproute2 iputils-ping procps psmisc python3 time bc
+  iproute2 iputils-ping procps psmisc python3 time bc nftables
 )
 
 SUDO=""

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # A real FTP server for tests and the demo.
-#   vsftpd.sh start STATE-DIR ADDRESS PORT ROOT   anonymous read; ROOT/incoming writable
+#   vsftpd.sh start STATE-DIR ADDRESS PORT ROOT [KEY=VALUE...]
+#                                                 anonymous read; ROOT/incoming writable;
+#                                                 each KEY=VALUE replaces that setting
+#                                                 (port_enable=NO: passive mode only)
 #   vsftpd.sh stop STATE-DIR                      stops it by its process id
 # The protocol log (STATE-DIR/vsftpd.log) lets tests count logins and commands.
 set -eu
@@ -8,6 +11,7 @@ cmd=$1; state=$2
 case "$cmd" in
 start)
   addr=$3; port=$4; root=$5
+  shift 5
   mkdir -p "$state" "$root/incoming" /var/run/vsftpd/empty
   chmod 755 "$root"; chmod 777 "$root/incoming"
   [ -f "$root/hello.txt" ] || echo "hello from the test server" > "$root/hello.txt"
@@ -49,6 +53,10 @@ max_per_ip=50
 idle_session_timeout=300
 data_connection_timeout=120
 CONF
+  for setting in "$@"; do
+    sed -i "s/^${setting%%=*}=.*/$setting/" "$state/vsftpd.conf"
+    grep -qx "$setting" "$state/vsftpd.conf" || echo "$setting" >> "$state/vsftpd.conf"
+  done
   : > "$state/vsftpd.log"
   vsftpd "$state/vsftpd.conf" > "$state/stdout" 2>&1 &
   echo $! > "$state/pid"

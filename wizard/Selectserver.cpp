@@ -73,6 +73,10 @@ TSelectServer::TSelectServer(TComponent* owner)
     // A site that never answers must not hold the page: look-up, connect and
     // every reply wait end after this.
     QVFTP1->TimeOut = 20000;
+    // Every login starts in passive mode, which gets through NAT routers and
+    // firewalls; the version page falls back to active mode for the rest of
+    // a login whose server refuses it.
+    QVFTP1->OnConnect = [this](TObject*) { QVFTP1->Passive = true; };
 
     NextBtn->OnClick = [this](TObject* s) { NextBtnClick(s); };
     BackBtn->OnClick = [this](TObject* s) { BackBtnClick(s); };

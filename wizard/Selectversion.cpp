@@ -20,6 +20,19 @@ const char kNoChecksum[] = "The update information on the server has no valid ch
 const char kDamagedFlash[] = "The downloaded file is damaged. Nothing was flashed.";
 const char kDamagedSave[] = "The downloaded file is damaged. Nothing was saved.";
 
+// Downloads remote into local: passive first, as the login starts; when the
+// server refuses passive mode or its passive port cannot be reached, active
+// mode for this and the rest of the login's downloads.
+void Fetch(TQVFTP* ftp, const std::string& remote, const std::string& local) {
+    try {
+        ftp->Download(remote, local);
+    } catch (const EPassiveError&) {
+        if (AppTerminating() || !ftp->Connected) throw;
+        ftp->Passive = false;
+        ftp->Download(remote, local);
+    }
+}
+
 void Message(const char* text) { MessageBoxA(nullptr, text, "NORV Update", MB_OK); }
 
 bool SameText(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
@@ -130,7 +143,7 @@ bool TSelectVersion::LoadIndex() {
     }
     try {
         ftp->ChangeDir(SelectServer->SitePath);
-        ftp->Download("Path.idx", siteIndex);
+        Fetch(ftp, "Path.idx", siteIndex);
     } catch (const Exception&) {
         if (AppTerminating()) return false;
         Message(kDownloadFailed);
@@ -156,7 +169,7 @@ bool TSelectVersion::LoadIndex() {
     try {
         if (!SafeLocalName(name)) throw Exception("Unsafe file name in the index");
         ftp->ChangeDir(dir);
-        ftp->Download(name, versionIndex);
+        Fetch(ftp, name, versionIndex);
     } catch (const Exception&) {
         if (AppTerminating()) return false;
         Message(kDownloadFailed);
@@ -185,7 +198,7 @@ bool TSelectVersion::IndexSigned(const std::string& name, const std::string& loc
     const std::string sigFile = local + ".sig";
     bool valid = false;
     try {
-        SelectServer->QVFTP1->Download(name + ".sig", sigFile);
+        Fetch(SelectServer->QVFTP1, name + ".sig", sigFile);
         valid = ReadSmallFile(sigFile, signature) && VerifyFileSignature(local, signature, key) == TSignatureCheck::Valid;
     } catch (const Exception&) {
         // No signature on the server: not signed.
@@ -255,7 +268,7 @@ void TSelectVersion::NextBtnClick(TObject*) {
         ShowProgress(true);
         ftp->OnPacketRecvd = [this](TObject*) { UpdateProgress(); };
         ftp->ChangeDir(dir);
-        ftp->Download(name, package);
+        Fetch(ftp, name, package);
         ftp->OnPacketRecvd = nullptr;
         ShowProgress(false);
     } catch (const Exception&) {

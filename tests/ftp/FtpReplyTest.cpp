@@ -34,12 +34,6 @@ TEST(FtpReply, MultiLineGreetingIsReadToItsLastLine) {
     EXPECT_EQ(src.reported[1], "220 ready\r\n");
 }
 
-TEST(FtpReply, ReadingStartedOnASpaceReadsAtLeastOneLine) {
-    LineSource src({"220 hello\r\n", "331 later\r\n"});
-    EXPECT_TRUE(src.Read(" "));
-    EXPECT_EQ(src.next, 1u);
-}
-
 TEST(FtpReply, SingleLineAndShortLinesEndTheReply) {
     for (const char* line : {"200 OK\r\n", "200\r\n", "ab\n", "\r\n", ""}) {
         LineSource src;
@@ -48,12 +42,91 @@ TEST(FtpReply, SingleLineAndShortLinesEndTheReply) {
     }
 }
 
-TEST(FtpReply, ContinuationWithoutSpaceOrCodeEndsEarly) {
-    // The third line is neither indented nor "ddd-": reading stops after it,
-    // and the real last line is left for the next command.
-    LineSource src({"211-more\r\n", "Hello there\r\n", "211 End\r\n"});
-    EXPECT_TRUE(src.Read("211-Features\r\n"));
-    EXPECT_EQ(src.next, 2u);
+TEST(FtpReply, AMultiLineReplyEndsOnlyAtItsOwnCodeAndASpace) {
+    // Each case: the first line, the lines the server sends after it, and
+    // how many of them belong to the reply (the rest is the next reply).
+    const struct {
+        const char* name;
+        const char* first;
+        std::vector<std::string> lines;
+        size_t taken;
+    } cases[] = {
+        {"plain text lines", "211-Features\r\n", {"Hello there\r\n", "MDTM\r\n", "211 End\r\n", "200 next\r\n"}, 3},
+        {"another code with a space", "250-Status\r\n", {"226 inner\r\n", "250 done\r\n", "200 next\r\n"}, 2},
+        {"indented and dashed", "220-a\r\n", {"  b\r\n", "220-c\r\n", "220 d\r\n", "331 next\r\n"}, 3},
+        {"code without a space", "230-a\r\n", {"230\r\n", "230-b\r\n", "230 ok\n", "200 next\r\n"}, 3},
+        {"empty and short lines", "257-a\r\n", {"\r\n", "ab\n", "257 \"/\"\r\n"}, 3},
+        {"greeting from a space", " ", {"220-Welcome\r\n", "plain\r\n", "220 ready\r\n", "331 next\r\n"}, 3},
+        {"greeting, single line", " ", {"220 hello\r\n", "331 later\r\n"}, 1},
+        {"indented before the code", " ", {" x\r\n", "220 hello\r\n", "331 later\r\n"}, 2},
+        {"text before any code ends it", " ", {"Hello\r\n", "220 hello\r\n"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LineSource src(c.lines);
+        EXPECT_TRUE(src.Read(c.first));
+        EXPECT_EQ(src.next, c.taken);
+        EXPECT_EQ(src.reported.size(), c.taken);
+    }
+}
+
+TEST(FtpReply, PassiveRepliesGiveTheirPort) {
+    const struct {
+        const char* reply;
+        bool ok;
+        uint16_t port;
+    } epsv[] = {
+        {"229 Entering Extended Passive Mode (|||6446|)\r\n", true, 6446},
+        {"229 Entering Extended Passive Mode (!!!1!)", true, 1},
+        {"229 ok (|||65535|)", true, 65535},
+        {"229 ok (|||65536|)", false, 0},
+        {"229 ok (|||0|)", false, 0},
+        {"229 ok (|||123456|)", false, 0},
+        {"229 ok (||6446|)", false, 0},
+        {"229 ok (|||6446)", false, 0},
+        {"229 ok (|||6446", false, 0},
+        {"229 ok (1116461)", false, 0},
+        {"229 ok (|||-5|)", false, 0},
+        {"229 Entering Extended Passive Mode", false, 0},
+        {"(", false, 0},
+        {"", false, 0},
+    };
+    for (const auto& c : epsv) {
+        SCOPED_TRACE(c.reply);
+        uint16_t port = 0;
+        EXPECT_EQ(ParseEpsvReply(c.reply, port), c.ok);
+        if (c.ok) EXPECT_EQ(port, c.port);
+    }
+
+    const struct {
+        const char* reply;
+        bool ok;
+        std::vector<int> host;
+        uint16_t port;
+    } pasv[] = {
+        {"227 Entering Passive Mode (127,0,0,20,195,80).\r\n", true, {127, 0, 0, 20}, 50000},
+        {"227 Entering Passive Mode 10,1,2,3,0,21\r\n", true, {10, 1, 2, 3}, 21},
+        {"227 =192,168,0,1,255,255", true, {192, 168, 0, 1}, 65535},
+        // The first run that is not an address is passed over.
+        {"227 Mode 1,2 then (1,2,3,4,5,6)", true, {1, 2, 3, 4}, 1286},
+        {"227 Entering Passive Mode (127,0,0,1,0,0)", false, {}, 0},
+        {"227 Entering Passive Mode (127,0,0,1,256,1)", false, {}, 0},
+        {"227 Entering Passive Mode (127,0,0,1,0001,1)", false, {}, 0},
+        {"227 Entering Passive Mode (127,0,0,1,4)", false, {}, 0},
+        {"227 Entering Passive Mode (127, 0, 0, 1, 4, 5)", true, {127, 0, 0, 1}, 1029},
+        {"227 Entering Passive Mode (127 ,0,0,1,4,5)", false, {}, 0},
+        {"227 Entering Passive Mode", false, {}, 0},
+        {"227", false, {}, 0},
+        {"", false, {}, 0},
+    };
+    for (const auto& c : pasv) {
+        SCOPED_TRACE(c.reply);
+        TPasvReply r;
+        EXPECT_EQ(ParsePasvReply(c.reply, r), c.ok);
+        if (!c.ok) continue;
+        EXPECT_EQ(std::vector<int>(r.host, r.host + 4), c.host);
+        EXPECT_EQ(r.port, c.port);
+    }
 }
 
 TEST(FtpReply, EndlessReplyIsRefused) {

@@ -151,4 +151,22 @@ bool Recorder::Saw(const std::string& text) const {
     return false;
 }
 
+namespace {
+std::string EnvText(const char* name) {
+    char buf[512];
+    const DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+}  // namespace
+
+void UseTestServer(TQVFTP& ftp) {
+    const std::string host = EnvText("NORV_FTP_HOST");
+    ftp.Host = host.empty() ? "ftp.norv.test" : host;
+    ftp.Passive = EnvText("NORV_FTP_PASSIVE") == "1";
+}
+
+bool IsDataSetUp(const std::string& status) {
+    return status.rfind("PORT ", 0) == 0 || status == "EPSV" || status == "PASV";
+}
+
 }  // namespace ftptest

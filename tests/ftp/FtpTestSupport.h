@@ -30,6 +30,14 @@ bool Logged(const std::vector<std::string>& log, const std::string& entry);
 // Entries starting with prefix.
 std::vector<std::string> LoggedStarting(const std::vector<std::string>& log, const std::string& prefix);
 
+// Points ftp at the vsftpd the suite runs against: NORV_FTP_HOST (default
+// ftp.norv.test, 127.0.0.20 in the namespace's hosts file), in passive mode
+// when NORV_FTP_PASSIVE is 1 (the same suites then run against a server that
+// refuses PORT).
+void UseTestServer(TQVFTP& ftp);
+// True for the status text of a data connection set-up (PORT, EPSV, PASV).
+bool IsDataSetUp(const std::string& status);
+
 // The scripted server's data pattern: byte at offset i is i % 251.
 std::string Pattern(size_t offset, size_t n);
 

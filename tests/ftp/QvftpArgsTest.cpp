@@ -19,12 +19,14 @@ TEST(QvftpArgs, DefaultsAndPositionals) {
     EXPECT_FALSE(a.password.empty());
     EXPECT_EQ(a.timeoutMs, 0);
     EXPECT_FALSE(a.verbose);
+    EXPECT_FALSE(a.active);
 }
 
 TEST(QvftpArgs, OptionsAnywhereAndDoubleDash) {
     TQvftpArgs a;
-    ASSERT_EQ(Parse({"-v", "get", "-P", "2121", "h", "-u", "bob", "r", "-p", "secret", "-t", "1500", "l"}, a), "");
+    ASSERT_EQ(Parse({"-v", "get", "-P", "2121", "h", "-u", "bob", "r", "-A", "-p", "secret", "-t", "1500", "l"}, a), "");
     EXPECT_TRUE(a.verbose);
+    EXPECT_TRUE(a.active);
     EXPECT_EQ(a.port, 2121);
     EXPECT_EQ(a.user, "bob");
     EXPECT_EQ(a.password, "secret");

@@ -375,6 +375,115 @@ TEST_F(Scripted, RefusedPortEndsTheTransfer) {
     EXPECT_FALSE(Logged(log, "RETR f.bin"));
 }
 
+TEST_F(Scripted, PlainTextContinuationLinesKeepTheDialogueInStep) {
+    // Lines that are neither indented nor "ddd-" still belong to the reply
+    // until its own code and a space come.
+    Script(R"({"CWD": "250-Directory changed.\nWelcome to the BIOS area.\n226 is not our code\n250 Done.",
+               "PWD": "257 \"/bios\" is the current directory"})",
+           R"("greeting": "220-NORV mirror\nPlease be gentle.\n220 Ready.")");
+    Recorder rec(*ftp);
+    ftp->Connect();
+    EXPECT_EQ(ftp->ReplyNumber, 230);
+    ftp->ChangeDir("bios");
+    EXPECT_EQ(ftp->LastReply, "250-Directory changed.\r\n");
+    EXPECT_EQ(ftp->GetCurrentDir(), "/bios");
+    EXPECT_TRUE(rec.Saw("Please be gentle."));
+    EXPECT_TRUE(rec.Saw("250 Done."));
+    Finish();
+}
+
+// ---------------------------------------------------------------------------
+// Passive mode
+
+// An EPSV or PASV reply on a fresh passive port of the scripted server.
+std::string PassiveReply(const std::string& text, const std::string& more = "") {
+    return R"([{"passive": {"reply": ")" + text + "\"" + more + "}}]";
+}
+const char kEpsvOk[] = "229 Entering Extended Passive Mode (|||{port}|)";
+
+TEST_F(Scripted, PassiveConnectsToTheControlPeerWhateverThe227Names) {
+    const struct {
+        const char* name;
+        std::string replies;
+        std::vector<std::string> setUp;  // the set-up commands of each transfer, in order
+    } cases[] = {
+        {"EPSV", R"({"EPSV": )" + PassiveReply(kEpsvOk) + "}", {"EPSV", "EPSV"}},
+        // EPSV unknown: PASV, and from then on PASV only. The 227 names
+        // another address, where nothing listens.
+        {"PASV naming another host",
+         R"({"EPSV": "500 'EPSV': command not understood.", "PASV": )" +
+             PassiveReply("227 Entering Passive Mode ({h},{p1},{p2}).", R"(, "host": "127.0.0.41")") + "}",
+         {"EPSV", "PASV", "PASV"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script(c.replies.substr(0, c.replies.size() - 1) + R"(, "RETR": )" + GoodRetr(70000) + "}");
+        ftp->Passive = true;
+        ftp->Connect();
+        const std::string local = TempFile("passive.bin");
+        ftp->Download("f.bin", local);
+        EXPECT_EQ(ReadFile(local), Pattern(0, 70000));
+        EXPECT_EQ(ftp->BytesTotal, 70000);
+        ftp->Download("f.bin", local);
+        auto log = Finish();
+        std::vector<std::string> setUp;
+        for (const auto& e : log)
+            if (e == "EPSV" || e == "PASV" || e.rfind("PORT", 0) == 0) setUp.push_back(e);
+        EXPECT_EQ(setUp, c.setUp);
+        // Both data connections reached the server's own address, from the
+        // client's.
+        const auto connect = LoggedStarting(log, "CONNECT ");
+        ASSERT_EQ(connect.size(), 1u);
+        EXPECT_EQ(LoggedStarting(log, "DATA-ACCEPT"), std::vector<std::string>(2, "DATA-ACCEPT " + connect[0].substr(8)));
+        DeleteFileA(local.c_str());
+        SetUp();
+    }
+}
+
+TEST_F(Scripted, PassiveSetUpFailuresAreCleanAndTheLoginGoesOn) {
+    const struct {
+        const char* name;
+        std::string replies;
+        std::string text;  // the start of the message
+        bool pasvSent;
+    } cases[] = {
+        {"EPSV refused otherwise", R"({"EPSV": "550 Permission denied."})", "550 Permission denied.", false},
+        {"both refused", R"({"EPSV": "502 No.", "PASV": "502 No."})", "502 No.", true},
+        {"229 without a port", R"J({"EPSV": "229 Entering Extended Passive Mode (|||x|)"})J",
+         "Malformed passive reply: 229 Entering", false},
+        {"227 with garbage", R"J({"EPSV": "500 ?", "PASV": "227 Entering Passive Mode (127,0,0,1,999,1)"})J",
+         "Malformed passive reply: 227 Entering", true},
+        {"port closed", R"({"EPSV": )" + PassiveReply(kEpsvOk, R"(, "closed": true)") + "}",
+         "Passive data connection to 127.0.0.40:", false},
+        {"port never accepts", R"({"EPSV": )" + PassiveReply(kEpsvOk, R"(, "full": true)") + "}",
+         "Passive data connection to 127.0.0.40:", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script(c.replies);
+        ftp->Passive = true;
+        ftp->TimeOut = 1500;
+        ftp->Connect();
+        const std::string local = TempFile("nopassive.bin");
+        const uint32_t start = Now();
+        bool isPassive = false;
+        const std::string text = RaisedAs<EPassiveError>([&] { ftp->Download("f.bin", local); }, &isPassive);
+        EXPECT_TRUE(isPassive) << text;
+        EXPECT_EQ(text.substr(0, c.text.size()), c.text);
+        EXPECT_LT(Now() - start, 4000u);
+        EXPECT_FALSE(FileExists(local));
+        EXPECT_EQ(ftp->DataSocket, nullptr);
+        // Nothing of the transfer went out: the login is still in step.
+        EXPECT_TRUE(ftp->Connected);
+        ftp->DoCommand("NOOP");
+        EXPECT_EQ(ftp->LastReply, "200 NOOP ok.\r\n");
+        auto log = Finish();
+        EXPECT_EQ(Logged(log, "PASV"), c.pasvSent);
+        EXPECT_FALSE(Logged(log, "RETR f.bin"));
+        SetUp();
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Listings and uploads
 

@@ -16,15 +16,13 @@ using namespace ftptest;
 
 namespace {
 
-constexpr const char* kHost = "ftp.norv.test";  // 127.0.0.20 in the namespace's hosts file
-
 std::string Root() { return drv::Env("NORV_FTP_ROOT"); }
 std::string Incoming(const std::string& name) { return Root() + "\\incoming\\" + name; }
 
 struct VsftpdStore : ::testing::Test {
     void SetUp() override {
         if (Root().empty()) GTEST_SKIP() << "NORV_FTP_ROOT not set: run through ctest in the test namespace";
-        ftp.Host = kHost;
+        UseTestServer(ftp);
         ftp.UserID = "anonymous";
         ftp.Password = "norv@norv.com";
     }
@@ -113,7 +111,7 @@ TEST_F(VsftpdStore, RefusedAndImpossibleUploadsLeaveTheConnectionUsable) {
 
     // A missing local file: the file error before anything is sent.
     const size_t ports = std::count_if(rec.status.begin(), rec.status.end(),
-                                       [](const std::string& s) { return s.rfind("PORT ", 0) == 0; });
+                                       IsDataSetUp);
     bool isOpen = false;
     RaisedAs<EFOpenError>([&] { ftp.Upload(TempFile("no-such-file.bin"), "x.bin"); }, &isOpen);
     EXPECT_TRUE(isOpen);
@@ -121,7 +119,7 @@ TEST_F(VsftpdStore, RefusedAndImpossibleUploadsLeaveTheConnectionUsable) {
     EXPECT_EQ(RaisedAs<ESockError>([&] { ftp.UploadRestore(local, "x.bin", 2); }),
               "Restart offset beyond the end of the file");
     EXPECT_EQ(static_cast<size_t>(std::count_if(rec.status.begin(), rec.status.end(),
-                                                [](const std::string& s) { return s.rfind("PORT ", 0) == 0; })),
+                                                IsDataSetUp)),
               ports);
 
     EXPECT_EQ(ftp.GetCurrentDir(), "/");

@@ -10,14 +10,12 @@ using namespace ftptest;
 
 namespace {
 
-constexpr const char* kHost = "ftp.norv.test";  // 127.0.0.20 in the namespace's hosts file
-
 std::string Root() { return drv::Env("NORV_FTP_ROOT"); }
 
 struct Vsftpd : ::testing::Test {
     void SetUp() override {
         if (Root().empty()) GTEST_SKIP() << "NORV_FTP_ROOT not set: run through ctest in the test namespace";
-        ftp.Host = kHost;
+        UseTestServer(ftp);
         ftp.UserID = "anonymous";
         ftp.Password = "norv@norv.com";
     }
@@ -163,7 +161,7 @@ TEST_F(Vsftpd, QuitIsSentWhenTheClientGoes) {
     if (log.empty()) GTEST_SKIP() << "NORV_FTP_LOG not set";
     {
         TQVFTP gone(nullptr);
-        gone.Host = kHost;
+        UseTestServer(gone);
         gone.UserID = "anonymous";
         gone.Password = "x@y.z";
         gone.Connect();

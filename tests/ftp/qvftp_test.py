@@ -14,6 +14,8 @@ import unittest
 ROOT = ""
 TOOL = []
 HOST = "ftp.norv.test"
+PASSIVE_ONLY = "127.0.0.21"  # vsftpd with port_enable=NO (its own folder, the same files)
+ACTIVE_ONLY = "127.0.0.22"   # vsftpd with pasv_enable=NO, serving ROOT
 
 
 def winpath(p):
@@ -27,8 +29,8 @@ class Qvftp(unittest.TestCase):
     def tearDown(self):
         self.dir.cleanup()
 
-    def run_tool(self, *args):
-        p = subprocess.run(TOOL + list(args), capture_output=True, timeout=300)
+    def run_tool(self, *args, timeout=300):
+        p = subprocess.run(TOOL + list(args), capture_output=True, timeout=timeout)
         return p.returncode, p.stdout.decode("latin-1"), p.stderr.decode("latin-1")
 
     def test_get_writes_the_file_and_shows_progress(self):
@@ -47,10 +49,40 @@ class Qvftp(unittest.TestCase):
                                    HOST, "/sub/inner.txt", winpath(out))
         self.assertEqual(rc, 0, err)
         for line in ("USER anonymous", "230 Login successful.", "TYPE I", "RETR /sub/inner.txt",
-                     "226 Transfer complete.", "QUIT", "221 Goodbye."):
+                     "226 Transfer complete.", "QUIT", "221 Goodbye.", "passive mode", "EPSV"):
             self.assertIn(line, err)
-        self.assertRegex(err, r"PORT 127,0,0,1,\d+,\d+")
+        self.assertRegex(err, r"229 Entering Extended Passive Mode \(\|\|\|\d+\|\)")
+        self.assertNotIn("PORT", err)
         self.assertNotIn("secret@x.y", err)
+        rc, _, err = self.run_tool("get", "-v", "-A", HOST, "/sub/inner.txt", winpath(out))
+        self.assertEqual(rc, 0, err)
+        self.assertIn("active mode", err)
+        self.assertRegex(err, r"PORT 127,0,0,1,\d+,\d+")
+        self.assertNotIn("EPSV", err)
+
+    def test_each_mode_against_a_server_that_only_has_the_other(self):
+        out = os.path.join(self.dir.name, "small.txt")
+        with open(os.path.join(ROOT, "small.txt"), "rb") as f:
+            want = f.read()
+        # Passive (the default) where the server has no active mode, and the
+        # other way round with -A.
+        for host, args in ((PASSIVE_ONLY, []), (ACTIVE_ONLY, ["-A"])):
+            rc, _, err = self.run_tool("get", *args, host, "small.txt", winpath(out))
+            self.assertEqual(rc, 0, err)
+            with open(out, "rb") as f:
+                self.assertEqual(f.read(), want)
+            os.remove(out)
+        # Passive refused: a clear word within the bounded wait, and no file.
+        rc, _, err = self.run_tool("get", "-t", "5000", ACTIVE_ONLY, "small.txt", winpath(out), timeout=60)
+        self.assertEqual(rc, 1)
+        self.assertIn("qvftp: passive mode failed: ", err)
+        self.assertIn("-A", err)
+        self.assertFalse(os.path.exists(out))
+        rc, _, err = self.run_tool("put", "-t", "5000", ACTIVE_ONLY, winpath(os.path.join(ROOT, "small.txt")),
+                                   "incoming/never.txt", timeout=60)
+        self.assertEqual(rc, 1)
+        self.assertIn("qvftp: passive mode failed: ", err)
+        self.assertFalse(os.path.exists(os.path.join(ROOT, "incoming", "never.txt")))
 
     def test_refused_file_fails_with_the_servers_line(self):
         out = os.path.join(self.dir.name, "missing.bin")

@@ -28,7 +28,16 @@ CR LF added) or a list of such texts and of objects:
     {"long": n}               n bytes without a line feed
     {"connect": {"from": a}}  open the data connection to the last PORT
                               address, from local address a (default: the
-                              control connection's local address)
+                              control connection's local address); after
+                              "passive", accept it on the passive port instead
+    {"passive": {"reply": t, "host": h, "full": b, "closed": b}}
+                              listen on a fresh port of the control connection's
+                              local address and send the reply t, in which
+                              {port}, {p1}, {p2} and {h} (h, default the
+                              listening address, with commas) are filled in;
+                              with "full" the port's queue is kept full so
+                              that it never accepts, with "closed" the port
+                              is closed again at once
     {"data": {"size": n, "offset": k}} send n bytes of the test pattern
     {"data": {"text": t}}     send a text on the data connection
     {"data_close": true}      close the data connection
@@ -39,7 +48,8 @@ CR LF added) or a list of such texts and of objects:
                               DATA-CLOSED-BY-CLIENT and DATA-RECEIVED <bytes>,
                               or DATA-STILL-OPEN
 The record: CONNECT <client address>, each command line as received, DATA-CONNECT <from>,
-DATA-CONNECT-FAILED, CLOSED-BY-CLIENT, END.
+DATA-CONNECT-FAILED, PASSIVE <port>, DATA-ACCEPT <client address>, DATA-ACCEPT-FAILED,
+CLOSED-BY-CLIENT, END.
 
 The test pattern byte at offset i is i % 251. Data connections go only to
 loopback addresses (127.0.0.0/8).
@@ -108,6 +118,8 @@ class Session:
         self.conn = conn
         self.data = None
         self.port_addr = None
+        self.listener = None
+        self.fillers = []
         self.counts = {}
         with state.lock:
             self.scenario = state.scenario
@@ -145,7 +157,59 @@ class Session:
         raise SessionEnd()
 
     # --- data connection ----------------------------------------------------
+    def open_passive(self, opts):
+        self.close_passive()
+        addr = self.conn.getsockname()[0]
+        ls = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        ls.bind((addr, 0))
+        ls.listen(0)
+        port = ls.getsockname()[1]
+        if opts.get("full"):
+            # Linux drops new connections while the accept queue is full.
+            for _ in range(3):
+                f = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                f.setblocking(False)
+                try:
+                    f.connect((addr, port))
+                except OSError:
+                    pass
+                self.fillers.append(f)
+            time.sleep(0.2)
+        if opts.get("closed"):
+            ls.close()
+        else:
+            self.listener = ls
+        self.state.record("PASSIVE %d" % port)
+        text = opts["reply"].format(port=port, p1=port // 256, p2=port % 256,
+                                    h=opts.get("host", addr).replace(".", ","))
+        self.run_actions(text)
+
+    def close_passive(self):
+        for s in self.fillers + ([self.listener] if self.listener else []):
+            try:
+                s.close()
+            except OSError:
+                pass
+        self.fillers = []
+        self.listener = None
+
+    def accept_data(self):
+        self.listener.settimeout(10)
+        try:
+            s, peer = self.listener.accept()
+        except OSError as e:
+            self.state.record("DATA-ACCEPT-FAILED %s" % e)
+            return
+        finally:
+            self.close_passive()
+        self.close_data()
+        self.data = s
+        self.state.record("DATA-ACCEPT " + peer[0])
+
     def connect_data(self, opts):
+        if self.listener:
+            self.accept_data()
+            return
         if not self.port_addr:
             self.state.record("DATA-CONNECT-FAILED no PORT")
             return
@@ -216,6 +280,8 @@ class Session:
                 while n > 0:
                     self.send(chunk[: min(n, len(chunk))])
                     n -= len(chunk)
+            elif "passive" in a:
+                self.open_passive(a["passive"])
             elif "connect" in a:
                 self.connect_data(a["connect"])
             elif "data" in a:
@@ -292,6 +358,7 @@ class Session:
             pass
         finally:
             self.close_data()
+            self.close_passive()
             try:
                 self.conn.close()
             except OSError:

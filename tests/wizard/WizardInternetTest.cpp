@@ -15,6 +15,15 @@ const char kDownloadFailed[] = "Can't download driver/bios,please choose another
 
 std::string ItemText(HWND combo, int i) { return ComboText(combo, i); }
 
+// Commands a mirror received, as its protocol log quotes them ("EPSV", "PORT ...").
+int Commands(int mirror, const std::string& verb) {
+    const std::string log = ReadFile(State() + "\\mirror" + std::to_string(mirror) + "\\vsftpd.log");
+    const std::string quoted = "\"" + verb;
+    int n = 0;
+    for (size_t p = 0; (p = log.find(quoted, p)) != std::string::npos; ++p) ++n;
+    return n;
+}
+
 TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed) {
     WizardRun r(1);
     ASSERT_NE(r.server, nullptr);
@@ -28,6 +37,7 @@ TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed)
     ASSERT_TRUE(WaitFor(30000, [&] { return WindowText(autoSelect) == "AutoSelect"; }));
     // The second site answers first in list order, although the third answers too.
     EXPECT_EQ(SendMessageA(r.list, CB_GETCURSEL, 0, 0), kMirror2);
+    const int epsv = Commands(2, "EPSV");
     Click(Child(r.server, "Button", "&Next"));
 
     ASSERT_NE(r.WaitVersionPage(), nullptr);
@@ -52,11 +62,16 @@ TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed)
     EXPECT_FALSE(FileExists(temp + "a1v1003.zip")) << "the package is deleted after unpacking";
     EXPECT_FALSE(FileExists(temp + "Path.idx"));
     EXPECT_FALSE(FileExists(temp + "board.idx"));
+    // Mirror 2 has passive mode only: the index, the version index and the
+    // package each came over a passive data connection.
+    EXPECT_EQ(Commands(2, "EPSV"), epsv + 3);
+    EXPECT_EQ(Commands(2, "PORT"), 0);
 }
 
 TEST(InternetUpdate, ABareImageChosenByHandIsFlashedWithoutUnpacking) {
     WizardRun r(1);
     ASSERT_NE(r.server, nullptr);
+    const int epsv = Commands(3, "EPSV"), port = Commands(3, "PORT");
     r.Next(kMirror3);
     ASSERT_NE(r.WaitVersionPage(), nullptr);
     SelectItem(r.versions, 0);
@@ -65,6 +80,10 @@ TEST(InternetUpdate, ABareImageChosenByHandIsFlashedWithoutUnpacking) {
     Click(Child(r.version, "Button", "&Next"));
     EXPECT_EQ(r.p->Wait(60000), 0);
     EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == ReadFile(SiteFile("pub\\norv\\bios\\a1\\a1v1001.awd")));
+    // Mirror 3 refuses passive mode: the first download asked for it once,
+    // then the login went on in active mode (index, version index, image).
+    EXPECT_EQ(Commands(3, "EPSV"), epsv + 1);
+    EXPECT_EQ(Commands(3, "PORT"), port + 3);
 }
 
 TEST(DownloadOnly, SaveDialogOpensInTheProgramFolderWithThePackageName) {
@@ -245,6 +264,25 @@ TEST(VerifiedUpdate, OnlyWhatThePublisherSignedAndChecksummedIsFlashedOrSaved) {
         Click(Child(stays, "Button", "&Cancel"));
         EXPECT_EQ(r.p->Wait(15000), 0);
     }
+}
+
+// Behind a masquerading router (tests/wizard/nat-e2e.sh runs this test, and
+// the whole of Wine, in its client namespace): the server cannot connect back
+// to the client, so only passive transfers get through.
+TEST(BehindNat, TheUpdateFromTheInternetWorks) {
+    const std::string site = Env("NORV_NAT_SITE");
+    if (site.empty()) GTEST_SKIP() << "run by tests/wizard/nat-e2e.sh in its client namespace";
+    WizardRun r(1, "real", "nat");
+    ASSERT_NE(r.server, nullptr);
+    r.Next(0);
+    ASSERT_NE(r.WaitVersionPage(), nullptr);
+    ASSERT_EQ(SendMessageA(r.versions, CB_GETCOUNT, 0, 0), 3);
+    SelectItem(r.versions, 0);
+    Sleep(200);
+    Click(Child(r.version, "Button", "&Next"));
+    EXPECT_EQ(r.p->Wait(60000), 0);
+    EXPECT_EQ(ReadErrorCode(), 530);
+    EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == ReadFile(site + "\\pub\\norv\\bios\\a1\\a1v1001.awd"));
 }
 
 }  // namespace

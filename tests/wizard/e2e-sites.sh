@@ -6,6 +6,8 @@
 # sample site under /pub/norv, signed with KEYS/publisher.pem, broken sites
 # under /broken/*, and under /signed/* copies of the sample site with one flaw
 # each in what is signed or checked.
+# Mirror 2 has passive mode only (as a server behind a firewall would),
+# mirror 3 active mode only (so the wizard has to fall back).
 set -eu
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cmd=$1; state=$2; keys=${3:-}
@@ -58,9 +60,8 @@ PY
   sha_1003 "$s/badsha/bios/board.idx" "$(printf '%063d' 7)" && sign "$s/badsha/bios/board.idx"
   sha_1003 "$s/wrongsha/bios/board.idx" "$(sha256sum "$good/bios/a1/a1v1001.awd" | cut -c1-64)"
   sign "$s/wrongsha/bios/board.idx"
-  for m in 2 3; do
-    bash "$root/scripts/vsftpd.sh" start "$state/mirror$m" "127.0.0.1$m" 21 "$state/site"
-  done
+  bash "$root/scripts/vsftpd.sh" start "$state/mirror2" 127.0.0.12 21 "$state/site" port_enable=NO
+  bash "$root/scripts/vsftpd.sh" start "$state/mirror3" 127.0.0.13 21 "$state/site" pasv_enable=NO
   ;;
 stop)
   for m in 2 3; do bash "$root/scripts/vsftpd.sh" stop "$state/mirror$m"; done

@@ -30,14 +30,16 @@ std::string QvftpUsage() {
            "  ls    lists DIR (default: the login folder) in long form; when the server's\n"
            "        system is one the client knows, as columns: attributes, size, date, name\n"
            "  nlst  lists the names in DIR\n"
-           "  All transfers are in active mode, binary.\n"
+           "  Transfers are binary, in passive mode (EPSV, or PASV when the server does not\n"
+           "  know EPSV) unless -A asks for active mode (PORT).\n"
            "options:\n"
            "  -P port       control port (default 21)\n"
            "  -u user       user name (default anonymous)\n"
            "  -p password   password (default qvftp@norv.test)\n"
            "  -t ms         time limit for look-up, connect and every wait for the server\n"
            "                (default: none for look-up and connect, 60 s for the waits)\n"
-           "  -v            print the protocol dialogue\n";
+           "  -A            active mode: the server connects back to this machine\n"
+           "  -v            print the protocol dialogue (and which mode is used)\n";
 }
 
 std::string ParseQvftpArgs(const std::vector<std::string>& argv, TQvftpArgs& args) {
@@ -63,6 +65,10 @@ std::string ParseQvftpArgs(const std::vector<std::string>& argv, TQvftpArgs& arg
         }
         if (a == "-c") {
             args.resume = true;
+            continue;
+        }
+        if (a == "-A") {
+            args.active = true;
             continue;
         }
         if (a != "-P" && a != "-u" && a != "-p" && a != "-t") return "unknown option " + a;

@@ -16,6 +16,7 @@ struct TQvftpArgs {
     std::string password = "qvftp@norv.test";
     int32_t timeoutMs = 0;  // 0: the client's own bounds
     bool verbose = false;
+    bool active = false;  // -A: active-mode data connections (default passive)
     bool help = false;
 };
 

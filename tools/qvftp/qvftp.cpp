@@ -1,6 +1,6 @@
 // qvftp: one FTP operation with the FTP client component, the way the wizard
-// uses it (active mode, the same waits and checks): a download (resumed with
-// -c), an upload, a listing. For diagnosing a mirror and for the benchmarks.
+// uses it (passive mode, or active with -A; the same waits and checks): a
+// download (resumed with -c), an upload, a listing. For diagnosing a mirror and for the benchmarks.
 // See QvftpUsage for the command line.
 //
 // stdout: the listing of ls and nlst. stderr: for get and put a progress line
@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
         ftp.UserID = args.user;
         ftp.Password = args.password;
         ftp.TimeOut = args.timeoutMs;
+        ftp.Passive = !args.active;
         bool progressShown = false;
         if (args.verbose) {
             ftp.ReportLevel = 1;
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
                 progressShown = false;
                 std::fprintf(stderr, "%s\n", StripLineEnd(s).c_str());
             };
+            std::fprintf(stderr, "%s\n", args.active ? "Data connections: active mode (PORT), as asked with -A"
+                                                     : "Data connections: passive mode (EPSV/PASV); -A for active");
         }
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
@@ -135,6 +138,9 @@ int main(int argc, char** argv) {
             // The file is whole; a refused QUIT is only worth a word.
             std::fprintf(stderr, "qvftp: QUIT: %s\n", StripLineEnd(e.what()).c_str());
         }
+    } catch (const EPassiveError& e) {
+        std::fprintf(stderr, "\nqvftp: passive mode failed: %s (-A tries active mode)\n", StripLineEnd(e.what()).c_str());
+        rc = 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "\nqvftp: %s\n", StripLineEnd(e.what()).c_str());
         rc = 1;

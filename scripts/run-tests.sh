@@ -81,32 +81,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export NORV_SCREENSHOTS="$(cd "$build" && pwd)/screenshots"
 mkdir -p "$NORV_SCREENSHOTS"
 export NORV_SCREENSHOTS="Z:${NORV_SCREENSHOTS//\//\\}"
-# A prefix made while 32-bit Wine could not run lacks its 32-bit half, and
-# 32-bit programs then fail to load kernel32.dll: make it again.
-if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
-  echo "run-tests: the Wine prefix has no 32-bit half; making it again" >&2
-  rm -rf "$WINEPREFIX"
-fi
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "run-tests: creating the Wine prefix (once per build folder)" >&2
-  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-  # Without a window manager under Xvfb, Wine draws the window frames itself.
-  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w
-fi
-# The pages are laid out for "MS Sans Serif". Debian's Wine keeps its own
-# replacement (fonts-wine) where this Wine does not look, so an unknown face
-# falls back to a wider font: titles are cut off or wrap over the text below.
-# The prefix gets Wine's MS Sans Serif in its Fonts folder, where the
-# registry's font list names it.
-for f in /usr/share/wine/fonts/sserife*.fon /usr/share/wine/fonts/ms_sans_serif.ttf; do
-  [ -f "$f" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$f")" ] && cp "$f" "$WINEPREFIX/drive_c/windows/Fonts/"
-done
-/usr/lib/wine/wineserver -p >/dev/null 2>&1
-# The first program of a session starts Wine's background services; start them
-# here, detached from every pipe, or CTest would wait for them to close its
-# output pipe when the first test ends.
-/usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1
+bash "$root/scripts/wineprefix.sh" run-tests || exit 1
 
 rc=0
 case "$mode" in

@@ -3,7 +3,7 @@
 #   nat-e2e.sh BUILD_DIR WIZARD_TEST_EXE QVFTP_EXE
 # Inside the test namespace, three more:
 #
-#   client 10.88.1.2 ── 10.88.1.1 router 10.88.2.1 ── 10.88.2.2 server (vsftpd)
+#   client 198.18.21.2 ── 198.18.21.1 router 198.18.22.1 ── 198.18.22.2 server (vsftpd)
 #
 # The router masquerades what the client opens (nftables) and lets nothing
 # else through to the client, as a home router does; the server may connect
@@ -41,13 +41,13 @@ set -e
 for n in "$cli" "$rtr" "$srv"; do ip netns add "$n"; ip -n "$n" link set lo up; done
 ip link add nat-c0 netns "$cli" type veth peer name nat-r0 netns "$rtr"
 ip link add nat-r1 netns "$rtr" type veth peer name nat-s0 netns "$srv"
-ip -n "$cli" addr add 10.88.1.2/24 dev nat-c0
-ip -n "$rtr" addr add 10.88.1.1/24 dev nat-r0
-ip -n "$rtr" addr add 10.88.2.1/24 dev nat-r1
-ip -n "$srv" addr add 10.88.2.2/24 dev nat-s0
+ip -n "$cli" addr add 198.18.21.2/24 dev nat-c0
+ip -n "$rtr" addr add 198.18.21.1/24 dev nat-r0
+ip -n "$rtr" addr add 198.18.22.1/24 dev nat-r1
+ip -n "$srv" addr add 198.18.22.2/24 dev nat-s0
 for l in "$cli nat-c0" "$rtr nat-r0" "$rtr nat-r1" "$srv nat-s0"; do set -- $l; ip -n "$1" link set "$2" up; done
-ip -n "$cli" route add default via 10.88.1.1
-ip -n "$srv" route add default via 10.88.2.1
+ip -n "$cli" route add default via 198.18.21.1
+ip -n "$srv" route add default via 198.18.22.1
 ip netns exec "$rtr" sysctl -qw net.ipv4.ip_forward=1
 ip netns exec "$rtr" nft -f - <<'NFT'
 table ip norv_nat {
@@ -65,7 +65,7 @@ NFT
 
 # --- the mirror ----------------------------------------------------------------
 bash "$root/demo/make-site.sh" "$state/site" >/dev/null
-ip netns exec "$srv" bash "$root/scripts/vsftpd.sh" start "$state/vsftpd" 10.88.2.2 21 "$state/site" port_promiscuous=YES
+ip netns exec "$srv" bash "$root/scripts/vsftpd.sh" start "$state/vsftpd" 198.18.22.2 21 "$state/site" port_promiscuous=YES
 
 # --- Wine in the client namespace -------------------------------------------------
 disp=120
@@ -74,15 +74,8 @@ ip netns exec "$cli" Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/nul
 xpid=$!
 export DISPLAY=":$disp" WINEPREFIX="$state/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 for _ in $(seq 1 100); do ip netns exec "$cli" xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "nat-e2e: creating the client namespace's Wine prefix (once per build folder)"
-  ip netns exec "$cli" /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
-  ip netns exec "$cli" /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  ip netns exec "$cli" /usr/lib/wine/wineserver -w
-fi
-ip netns exec "$cli" /usr/lib/wine/wineserver -p >/dev/null 2>&1
-ip netns exec "$cli" /usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1
 set +e
+ip netns exec "$cli" bash "$root/scripts/wineprefix.sh" nat-e2e || exit 1
 
 win() { local p; p=$(cd "$(dirname "$1")" && pwd)/$(basename "$1"); echo "Z:${p//\//\\}"; }
 rc=0
@@ -100,14 +93,14 @@ grep -q '^\[       OK \] BehindNat.TheUpdateFromTheInternetWorks' "$state/wizard
 # 2. qvftp in passive mode (its default) gets the file.
 out=$state/out/Path.idx
 rm -f "$out"
-ip netns exec "$cli" bash "$root/scripts/wine.sh" "$qvftp" get -t 5000 10.88.2.2 /pub/norv/Path.idx "$(win "$out")" \
+ip netns exec "$cli" bash "$root/scripts/wine.sh" "$qvftp" get -t 5000 198.18.22.2 /pub/norv/Path.idx "$(win "$out")" \
   > "$state/passive.log" 2>&1 || fail "qvftp (passive) failed: $(tr -d '\r' < "$state/passive.log")"
 cmp -s "$out" "$state/site/pub/norv/Path.idx" || fail "qvftp (passive) delivered a different file"
 
 # 3. qvftp -A: the server's connection back is dropped at the router.
 rm -f "$out"
 t0=$(date +%s)
-ip netns exec "$cli" bash "$root/scripts/wine.sh" "$qvftp" get -A -t 5000 10.88.2.2 /pub/norv/Path.idx "$(win "$out")" \
+ip netns exec "$cli" bash "$root/scripts/wine.sh" "$qvftp" get -A -t 5000 198.18.22.2 /pub/norv/Path.idx "$(win "$out")" \
   > "$state/active.log" 2>&1
 arc=$?
 took=$(( $(date +%s) - t0 ))

@@ -95,7 +95,9 @@ TEST(FtpReply, PassiveRepliesGiveTheirPort) {
         SCOPED_TRACE(c.reply);
         uint16_t port = 0;
         EXPECT_EQ(ParseEpsvReply(c.reply, port), c.ok);
-        if (c.ok) EXPECT_EQ(port, c.port);
+        if (c.ok) {
+            EXPECT_EQ(port, c.port);
+        }
     }
 
     const struct {

@@ -32,9 +32,12 @@ build-win32:
 	@cmake --build $(BUILD)/win32 -j$(JOBS)
 
 # The product stage of the tests runs the release archive, so dist comes first.
+# The demo runs too, driven (no display), so the main job stays true.
 test: deps
 	@$(MAKE) --no-print-directory build
 	@bash scripts/dist.sh
+	@echo "=== the demo, driven"
+	@env -u DISPLAY bash scripts/demo.sh
 	@bash scripts/run-tests.sh
 
 # Native suites only, outside the test namespace (quick edit-compile-test loop).

@@ -11,7 +11,7 @@ bin="$build/win32/bin"
 work="$build/demo"
 rm -rf "$work"
 mkdir -p "$work"
-bash "$root/demo/make-site.sh" "$work/site" "$build/win64/keys/publisher.pem" >/dev/null
+bash "$root/demo/make-site.sh" "$work/site" "$build/win32/keys/publisher.pem" >/dev/null
 for m in 2 3; do
   bash "$root/scripts/vsftpd.sh" start "$work/mirror$m" "127.0.0.1$m" 21 "$work/site" || exit 1
 done

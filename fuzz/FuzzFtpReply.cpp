@@ -8,14 +8,8 @@
 #include <vector>
 
 #include "FtpReply.h"
+#include "FuzzCheck.h"
 
-#define FUZZ_CHECK(cond)                                                                  \
-    do {                                                                                  \
-        if (!(cond)) {                                                                    \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                 \
-        }                                                                                 \
-    } while (0)
 
 namespace {
 

@@ -8,14 +8,8 @@
 #include <string_view>
 
 #include "IndexReader.h"
+#include "FuzzCheck.h"
 
-#define FUZZ_CHECK(cond)                                                              \
-    do {                                                                              \
-        if (!(cond)) {                                                                \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                             \
-        }                                                                             \
-    } while (0)
 
 // A file handed over open never gives the "cannot be opened" message.
 struct NoMessages : TIndexMessageSink {

@@ -6,6 +6,7 @@
 
 #include "Forms.h"
 #include "Wait.h"
+#include "WaitLimits.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -30,8 +31,10 @@ const UINT kResumeDelay = 10;
 // Paint and timer messages wait at most this long for a streaming connection.
 const DWORD kGiveWayEvery = 50;
 const DWORD kLookEvery = 5;
-// Most chunks of a file one send pass sends (while the socket takes them whole).
-const int kChunksPerPass = 16;
+// Longest a receive or send pass runs while the socket keeps up.
+const DWORD kPassSlice = 8;
+// A captured file is written, and a sent file read, in blocks of this size.
+const size_t kFileBlock = 1 << 20;
 
 LRESULT CALLBACK PsockWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* obj = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(hwnd, 0));
@@ -183,7 +186,7 @@ void TPowersock::InitWinsock() {
     if (SocketHandle == NoSocket) {
         winsockStarted_ = false;
         if (--ConnectionCount == 0) WSACleanup();
-        throw ESockError("Initializaton of windows sockets failed");
+        throw ESockError(SockText::StartupFailed, TSockErrorKind::StartupFailed);
     }
 }
 
@@ -257,7 +260,7 @@ std::string TPowersock::ErrorManager(uint16_t ignored) {
     if (LastErrorNo == ignored) return "";
     std::string text = SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
     Fire(OnError, this, static_cast<uint16_t>(LastErrorNo), text);
-    throw ESockError(text);
+    throw ESockError(text, TSockErrorKind::Winsock, LastErrorNo);
 }
 
 void TPowersock::SetWSAError(uint16_t code, const std::string& text) {
@@ -284,23 +287,42 @@ void TPowersock::SetLastErrorNo(int32_t value) {
 void TPowersock::WaitFor(const std::function<bool()>& done) {
     const std::function<bool()>* outer = waitCondition_;
     waitCondition_ = &done;
-    for (;;) {
-        if (Canceled || done()) break;
-        if (AppTerminating()) {
-            Canceled = true;
-            break;
-        }
+    TAtExit restore([&] {
+        waitCondition_ = outer;
+        waitSatisfied_ = false;
+    });
+    const TDeadline* deadline = timeLimitOn_ ? &timeLimit_ : bound_;
+    const bool* alive = boundAlive_;
+    const TWaitEnd end = WaitUntil([&] { return done() || (alive && !*alive); }, &Canceled, deadline, [&] {
         ResumeDeferred();
         // What is pending (often the very pass that completes the wait) runs
-        // first; the pass below then sleeps only if the wait goes on.
+        // first; the pass below then sleeps only if the wait goes on, and
+        // not at all while a pass that gave way to input or paint is due.
         Application->ProcessMessages();
-        if (Canceled || done()) break;
-        // A pass that gave way to input or paint resumes at once.
-        if (readDeferred_ || sendDeferred_) continue;
+        if (Canceled || done() || readDeferred_ || sendDeferred_) return;
         PsockWaitPass();
+    });
+    switch (end) {
+    case TWaitEnd::Done:
+        if (alive && !*alive && !done()) throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
+        break;
+    case TWaitEnd::Canceled:
+        break;
+    case TWaitEnd::Terminated:
+        Canceled = true;
+        break;
+    case TWaitEnd::TimedOut:
+        if (deadline != &timeLimit_) throw ESockError(SockText::ServerTimedOut, TSockErrorKind::TimedOut);
+        StatusMessage(8, "Timer Triggered");
+        timeLimitOn_ = false;
+        TimedOut = true;
+        break;
     }
-    waitCondition_ = outer;
-    waitSatisfied_ = false;
+}
+
+void TPowersock::BoundWaits(const TDeadline* deadline, const bool* alive) {
+    bound_ = deadline;
+    boundAlive_ = alive;
 }
 
 bool TPowersock::PutOff(bool& deferred, bool whenSatisfied) {
@@ -337,6 +359,11 @@ void TPowersock::ResumeDeferred() {
     }
 }
 
+void TPowersock::RaiseCancel(const char* text) {
+    Canceled = false;
+    throw EAbortError(text);
+}
+
 void TPowersock::Cancel() {
     StatusMessage(8, "Canceling");
     Canceled = true;
@@ -344,15 +371,18 @@ void TPowersock::Cancel() {
 
 void TPowersock::Abort() { Cancel(); }
 
+// The look-up and connect limit is a deadline of the waits between TimerOn
+// and TimerOff (Timer itself stays for whoever drives it by hand).
 void TPowersock::TimerOn() {
     StatusMessage(8, "Timer On");
     TimedOut = false;
-    Timer->SetInterval(TimeOut > 0 ? static_cast<uint32_t>(TimeOut) : 0);
-    Timer->SetEnabled(true);
+    timeLimit_ = TDeadline::In(WaitLimits::Connect(TimeOut));
+    timeLimitOn_ = timeLimit_.Limited();
 }
 
 void TPowersock::TimerOff() {
     StatusMessage(8, "Timer Off");
+    timeLimitOn_ = false;
     Timer->SetEnabled(false);
 }
 
@@ -366,10 +396,10 @@ void TPowersock::TimerFired(TObject*) {
 void TPowersock::CertifyConnect() {
     bool second = false;
     while (!Connected) {
-        if (second || !OnConnectionRequired) throw Exception("Not Connected");
+        if (second || !OnConnectionRequired) throw Exception(SockText::NotConnected);
         bool handled = false;
         OnConnectionRequired(handled);
-        if (!handled) throw Exception("Not Connected");
+        if (!handled) throw Exception(SockText::NotConnected);
         second = true;
     }
 }
@@ -391,7 +421,7 @@ void TPowersock::ResolveRemoteHost() {
     const std::string& name = Proxy.empty() ? Host : Proxy;
     if (name.size() > MaxHostName) {
         RemoteAddress.sin_addr.s_addr = 0;
-        throw ESockError("Host Lookup Failed");
+        throw ESockError(SockText::LookupFailed, TSockErrorKind::LookupFailed);
     }
     unsigned long dotted = inet_addr(name.c_str());
     if (dotted != INADDR_NONE) {
@@ -405,18 +435,24 @@ void TPowersock::ResolveRemoteHost() {
     lookupTask_ = WSAAsyncGetHostByName(WindowHandle, MsgAsyncDone, name.c_str(), HostEntryBuffer, 1024);
     if (!lookupTask_) {
         TimerOff();
-        throw ESockError("Host Lookup Failed");
+        throw ESockError(SockText::LookupFailed, TSockErrorKind::LookupFailed);
     }
-    WaitFor([this] { return AsyncDone || TimedOut; });
+    try {
+        WaitFor([this] { return AsyncDone || TimedOut; });
+    } catch (...) {
+        timeLimitOn_ = false;
+        AbandonLookup();
+        throw;
+    }
     TimerOff();
     if (!AsyncDone) AbandonLookup();
     lookupTask_ = nullptr;
-    if (TimedOut) throw ESockError("Host Lookup Timed Out");
-    if (Canceled) throw ESockError("Host Lookup Canceled");
-    if (!EventOK) throw ESockError("Host Lookup Failed");
+    if (TimedOut) throw ESockError(SockText::LookupTimedOut, TSockErrorKind::LookupTimedOut);
+    if (Canceled) RaiseCancel(SockText::LookupCanceled);
+    if (!EventOK) throw ESockError(SockText::LookupFailed, TSockErrorKind::LookupFailed);
     auto* he = reinterpret_cast<hostent*>(HostEntryBuffer);
     if (he->h_addrtype != AF_INET || he->h_length != 4 || !he->h_addr_list || !he->h_addr_list[0])
-        throw ESockError("Host Lookup Failed");
+        throw ESockError(SockText::LookupFailed, TSockErrorKind::LookupFailed);
     std::memcpy(&RemoteAddress.sin_addr, he->h_addr_list[0], 4);
     Fire(OnHostResolved, this);
 }
@@ -424,20 +460,20 @@ void TPowersock::ResolveRemoteHost() {
 void TPowersock::Connect() {
     StatusMessage(8, "Connecting");
     Canceled = false;
-    if (Connected) throw ESockError("Already connected");
+    if (Connected) throw ESockError(SockText::AlreadyConnected, TSockErrorKind::AlreadyConnected);
 
     for (bool second = false;; second = true) {
         try {
             ResolveRemoteHost();
         } catch (const ESockError& e) {
-            if (e.Message == "Host Lookup Timed Out" || e.Message == "Host Lookup Canceled") throw;
+            if (e.Kind == TSockErrorKind::LookupTimedOut || e.Kind == TSockErrorKind::Cancelled) throw;
             RemoteAddress.sin_addr.s_addr = 0;
         }
         if (RemoteAddress.sin_addr.s_addr != 0) break;
-        if (second || !OnInvalidHost) throw ESockError("Null Remote Address");
+        if (second || !OnInvalidHost) throw ESockError(SockText::NullAddress, TSockErrorKind::LookupFailed);
         bool handled = false;
         OnInvalidHost(handled);
-        if (!handled) throw ESockError("Null Remote Address");
+        if (!handled) throw ESockError(SockText::NullAddress, TSockErrorKind::LookupFailed);
     }
 
     RemoteAddress.sin_family = AF_INET;
@@ -455,10 +491,11 @@ void TPowersock::Connect() {
         TimerOff();
         if (Connected && !TimedOut && !Canceled && EventOK) return;
         Fire(OnConnectionFailed, this);
-        if (TimedOut) throw ESockError("Connection Timed out");
-        if (Canceled) throw ESockError("Connection Canceled");
-        throw ESockError("Connection Failed");
+        if (TimedOut) throw ESockError(SockText::ConnectTimedOut, TSockErrorKind::TimedOut);
+        if (Canceled) RaiseCancel(SockText::ConnectCanceled);
+        throw ESockError(SockText::ConnectFailed, TSockErrorKind::ConnectFailed);
     } catch (...) {
+        timeLimitOn_ = false;
         // A socket whose connect failed cannot connect again: take a new one.
         ReplaceSocket();
         throw;
@@ -638,6 +675,12 @@ void TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TPowersock::AppendReceived(const char* data, int n) {
     if (n <= 0) return;
+    if (captureToBlock_) {
+        // A captured file is written in large blocks.
+        if (captureBlock_.size() + static_cast<size_t>(n) > kFileBlock) FlushCaptureBlock();
+        captureBlock_.insert(captureBlock_.end(), data, data + n);
+        return;
+    }
     InBuffer->Seek(0, TStream::soEnd);
     if (InBuffer->Write(data, n) != n) streamError_ = true;
 }
@@ -669,26 +712,40 @@ void TPowersock::ReadToStream() {
     if (readDeferred_ || PutOff(readDeferred_, true)) return;
     InHandler = true;
     StatusMessage(8, "ReadToStream");
-    char area[SocketChunk];
-    int n = recv(SocketHandle, area, sizeof(area), 0);
+    // A pass takes what the socket has ready, a chunk at a time, for as long
+    // as full chunks keep coming and the time slice lasts: each pass costs a
+    // message round trip, which under Wine is worth more than the recv.
+    const DWORD start = GetTickCount();
     bool stored = false;
-    if (n == SOCKET_ERROR) {
-        LastErrorNo = WSAGetLastError();
-        std::string text = SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
-        Fire(OnError, this, static_cast<uint16_t>(LastErrorNo), text);
-    } else {
+    for (;;) {
+        char area[SocketChunk];
+        int n = recv(SocketHandle, area, sizeof(area), 0);
+        if (n == SOCKET_ERROR) {
+            LastErrorNo = WSAGetLastError();
+            std::string text = SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
+            Fire(OnError, this, static_cast<uint16_t>(LastErrorNo), text);
+            break;
+        }
         AppendReceived(area, n);
         if (TransferActive) {
             BytesRcvd = AddWrapping(BytesRcvd, n);
             Fire(OnPacketRecvd, this);
         }
-        // The rest is read in a later pass. One MsgReadMore on its way is
-        // enough: Winsock also re-posts its read notification after every
-        // recv that leaves data, and one more message per chunk would make the
-        // queue grow for as long as the data streams.
-        if (n == SocketChunk && !readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
         stored = true;
         if (waitCondition_ && n > 0 && (*waitCondition_)()) waitSatisfied_ = true;
+        // A short read has emptied the socket; Winsock notifies again when
+        // more comes.
+        if (n < SocketChunk) break;
+        if (Canceled || waitSatisfied_ || GetTickCount() - start >= kPassSlice ||
+            PutOff(readDeferred_, true)) {
+            // The rest is read in a later pass. One MsgReadMore on its way
+            // is enough: Winsock also re-posts its read notification after
+            // every recv that leaves data, and one more message per chunk
+            // would make the queue grow for as long as the data streams.
+            if (!readDeferred_ && !readMorePosted_)
+                readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
+            break;
+        }
     }
     EndPass();
     if (stored) Fire(OnReadDone, this);
@@ -709,25 +766,33 @@ void TPowersock::WriteFromStream() {
     InHandler = true;
     StatusMessage(8, "WriteFromStream");
     int64_t size = OutBuffer->Size();
-    bool work = StreamFromFile ? OutBuffer->Position() < size : size > 0;
+    bool work = StreamFromFile ? sendBase_ + BytesSent < size : size > 0;
     if (work && !Canceled && (sendDeferred_ || PutOff(sendDeferred_, false))) work = false;
-    // A file goes out in chunks of SocketChunk, several to a pass while the
-    // socket takes them whole: each pass costs a message round trip, which
-    // under Wine is worth more than the send itself.
-    for (int chunk = 0; work && !Canceled; ++chunk) {
+    // Chunks of SocketChunk, several to a pass while the socket takes them
+    // whole and the time slice lasts: each pass costs a message round trip,
+    // which under Wine is worth more than the send itself. A file is read in
+    // large blocks for the same reason.
+    const DWORD start = GetTickCount();
+    while (work && !Canceled) {
         int64_t from = StreamFromFile ? sendBase_ + BytesSent : 0;
-        OutBuffer->SetPosition(from);
-        char area[SocketChunk];
-        int32_t got = OutBuffer->Read(area, SocketChunk);
-        if (got <= 0) {
-            streamError_ = true;
-            EndPass();
-            return;
+        const char* data = nullptr;
+        int32_t got = 0;
+        if (StreamFromFile) {
+            if (!NextSendBlock(from)) {
+                streamError_ = true;
+                EndPass();
+                return;
+            }
+            data = sendBlock_.data() + (from - sendBlockFrom_);
+            got = static_cast<int32_t>(std::min<int64_t>(SocketChunk, sendBlockFrom_ + static_cast<int64_t>(sendBlock_.size()) - from));
+        } else {
+            data = outMem_->Memory();
+            got = static_cast<int32_t>(std::min<int64_t>(SocketChunk, size));
         }
-        int sent = send(SocketHandle, area, got, 0);
+        int sent = send(SocketHandle, data, got, 0);
         if (sent == SOCKET_ERROR) {
             LastErrorNo = WSAGetLastError();
-            OutBuffer->SetPosition(0);
+            if (!StreamFromFile) OutBuffer->SetPosition(0);
             EndPass();
             return;  // the next write notification resumes the pump
         }
@@ -736,8 +801,7 @@ void TPowersock::WriteFromStream() {
             if (!StreamFromFile) outMem_->Clear();
             SendComplete = true;
         } else if (StreamFromFile) {
-            OutBuffer->SetPosition(from + sent);
-            more = sent == got && chunk + 1 < kChunksPerPass;
+            more = sent == got && GetTickCount() - start < kPassSlice;
             if (!more) PostMessageA(WindowHandle, MsgSendMore, 0, 0);
         } else {
             OutSpare->Clear();
@@ -757,6 +821,32 @@ void TPowersock::WriteFromStream() {
     EndPass();
 }
 
+bool TPowersock::NextSendBlock(int64_t from) {
+    const int64_t have = static_cast<int64_t>(sendBlock_.size());
+    if (from >= sendBlockFrom_ && from < sendBlockFrom_ + have) return true;
+    sendBlock_.resize(kFileBlock);
+    OutBuffer->SetPosition(from);
+    int32_t got = OutBuffer->Read(sendBlock_.data(), static_cast<int32_t>(kFileBlock));
+    sendBlock_.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    sendBlockFrom_ = from;
+    return got > 0;
+}
+
+void TPowersock::DropFileBlocks() {
+    std::vector<char>().swap(sendBlock_);
+    std::vector<char>().swap(captureBlock_);
+    sendBlockFrom_ = 0;
+    captureToBlock_ = false;
+}
+
+void TPowersock::FlushCaptureBlock() {
+    if (captureBlock_.empty()) return;
+    InBuffer->Seek(0, TStream::soEnd);
+    const int32_t n = static_cast<int32_t>(captureBlock_.size());
+    if (InBuffer->Write(captureBlock_.data(), n) != n) streamError_ = true;
+    captureBlock_.clear();
+}
+
 // ===========================================================================
 // Sending
 
@@ -765,19 +855,16 @@ void TPowersock::SendBuffer(const void* buffer, uint16_t length) {
     if (Canceled) return;
     size_t n = length ? length : strnlen(static_cast<const char*>(buffer), 0xFFFF);
     if (n == 0) return;  // nothing to send: nothing would ever complete
-    if (!Connected) throw ESockError("Not Connected");
+    if (!Connected) throw ESockError(SockText::NotConnected);
     outMem_->Seek(0, TStream::soEnd);
     outMem_->Write(buffer, static_cast<int32_t>(n));
     SendComplete = false;
     PostMessageA(WindowHandle, MsgSendMore, 0, 0);
     WaitFor([this] { return SendComplete || !Connected; });
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled) RaiseCancel(SockText::SendAborted);
     if (!SendComplete) {
         outMem_->Clear();
-        throw ESockError("Connection closed by peer");
+        throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
     }
 }
 
@@ -804,6 +891,7 @@ void TPowersock::SendFile(const std::string& fileName, int64_t offset) {
     bool closed = false;
     {
         TAtExit restore([&] {
+            DropFileBlocks();
             OutBuffer = saved;
             TransferActive = false;
             StreamFromFile = false;
@@ -813,7 +901,7 @@ void TPowersock::SendFile(const std::string& fileName, int64_t offset) {
         int64_t size = file.Size();
         if (size > INT32_MAX) throw ESockError("File too large to send");
         if (offset < 0 || offset > size) throw ESockError("Send offset beyond the end of the file");
-        if (size > offset && !Connected) throw ESockError("Not Connected");
+        if (size > offset && !Connected) throw ESockError(SockText::NotConnected);
         OutBuffer = &file;
         file.SetPosition(offset);
         sendBase_ = offset;
@@ -827,55 +915,48 @@ void TPowersock::SendFile(const std::string& fileName, int64_t offset) {
             return closed;
         });
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled) RaiseCancel(SockText::SendAborted);
     if (streamError_) throw Exception("Stream read error");
-    if (closed) throw ESockError("Connection closed by peer");
+    if (closed) throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
 }
 
 void TPowersock::SendStream(TStream& stream) {
     StatusMessage(8, "SendStream");
     TransferActive = true;
     bool closed = false;
-    if (!Canceled) {
-        // Sent from the caller's stream in place, chunk by chunk, as a file is:
-        // nothing is copied, and an empty stream is not waited for.
+    {
         TStream* saved = OutBuffer;
-        StreamFromFile = true;
-        streamError_ = false;
-        stream.SetPosition(0);
-        StatusMessage(8, "SendFile");
-        BytesSent = 0;
-        int64_t size = stream.Size();
-        if (size > INT32_MAX) {
-            TransferActive = StreamFromFile = false;
-            throw ESockError("Stream too large to send");
-        }
-        BytesTotal = static_cast<int32_t>(size);
-        if (size > 0 && !Connected) {
-            TransferActive = StreamFromFile = false;
-            throw ESockError("Not Connected");
-        }
-        OutBuffer = &stream;
-        SendComplete = false;
-        PostMessageA(WindowHandle, MsgSendMore, 0, 0);
-        WaitFor([&] {
-            if (SendComplete || BytesTotal <= 0 || streamError_) return true;
-            closed = !Connected;
-            return closed;
+        TAtExit restore([&] {
+            DropFileBlocks();
+            OutBuffer = saved;
+            TransferActive = false;
+            StreamFromFile = false;
         });
-        OutBuffer = saved;
-        StreamFromFile = false;
+        if (!Canceled) {
+            // Sent from the caller's stream in place, chunk by chunk, as a file
+            // is: nothing is copied, and an empty stream is not waited for.
+            StreamFromFile = true;
+            streamError_ = false;
+            stream.SetPosition(0);
+            StatusMessage(8, "SendFile");
+            BytesSent = 0;
+            int64_t size = stream.Size();
+            if (size > INT32_MAX) throw ESockError("Stream too large to send");
+            BytesTotal = static_cast<int32_t>(size);
+            if (size > 0 && !Connected) throw ESockError(SockText::NotConnected);
+            OutBuffer = &stream;
+            SendComplete = false;
+            PostMessageA(WindowHandle, MsgSendMore, 0, 0);
+            WaitFor([&] {
+                if (SendComplete || BytesTotal <= 0 || streamError_) return true;
+                closed = !Connected;
+                return closed;
+            });
+        }
     }
-    TransferActive = false;
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled) RaiseCancel(SockText::SendAborted);
     if (streamError_) throw Exception("Stream read error");
-    if (closed) throw ESockError("Connection closed by peer");
+    if (closed) throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
 }
 
 // ===========================================================================
@@ -897,10 +978,7 @@ void TPowersock::TakeFront(size_t n) {
 std::string TPowersock::Read(uint16_t count) {
     StatusMessage(8, "Read( " + std::to_string(count) + " )");
     if (count > 0) WaitFor([&] { return inMem_->Bytes() >= count; });
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled) RaiseCancel(SockText::SendAborted);
     size_t n = count == 0 ? inMem_->Bytes() : count;
     std::string out(inMem_->Memory() ? inMem_->Memory() : "", n);
     TakeFront(n);
@@ -918,8 +996,9 @@ std::string TPowersock::ReadLn() {
         closed = !Connected;
         return tooLong || closed;
     });
-    if (Canceled) throw EAbortError("Socket readln aborted");
-    if (!len) throw ESockError(tooLong ? "Reply line too long" : "Connection closed by peer");
+    if (Canceled) RaiseCancel(SockText::ReadLnAborted);
+    if (tooLong) throw ESockError(SockText::LineTooLong, TSockErrorKind::LineTooLong);
+    if (!len) throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
     std::string line(inMem_->Memory(), len);
     TakeFront(len);
     return line;
@@ -935,8 +1014,8 @@ bool TPowersock::ReadLnOrRest(std::string& line) {
         tooLong = inMem_->Bytes() >= MaxReplyLine;
         return tooLong || !Connected;
     });
-    if (Canceled) throw EAbortError("Socket readln aborted");
-    if (tooLong) throw ESockError("Reply line too long");
+    if (Canceled) RaiseCancel(SockText::ReadLnAborted);
+    if (tooLong) throw ESockError(SockText::LineTooLong, TSockErrorKind::LineTooLong);
     if (!len) len = inMem_->Bytes();  // the peer has closed: the rest is the last line
     if (!len) return false;
     line.assign(inMem_->Memory(), len);
@@ -963,6 +1042,7 @@ void TPowersock::CaptureFile(const std::string& fileName) {
     streamError_ = false;
     {
         TAtExit restore([this] {
+            DropFileBlocks();
             InBuffer = inMem_;
             TransferActive = false;
             StreamFromFile = false;
@@ -977,12 +1057,13 @@ void TPowersock::CaptureFile(const std::string& fileName) {
             inMem_->Clear();
         }
         InBuffer = &file;
+        captureBlock_.reserve(kFileBlock);
+        captureToBlock_ = true;
         WaitFor([this] { return !Connected || streamError_; });
+        captureToBlock_ = false;
+        FlushCaptureBlock();
     }
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket send aborted");
-    }
+    if (Canceled) RaiseCancel(SockText::SendAborted);
     if (streamError_) throw Exception("Stream write error");
 }
 
@@ -1016,11 +1097,8 @@ void TPowersock::CaptureStream(TStream& stream, int32_t count) {
         stream.Seek(0, TStream::soEnd);
         stream.Write(p, static_cast<int32_t>(n));
     });
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket capture aborted");
-    }
-    if (closed) throw ESockError("Connection closed by peer");
+    if (Canceled) RaiseCancel(SockText::CaptureAborted);
+    if (closed) throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
 }
 
 void TPowersock::CaptureString(std::string& text, int32_t count) {
@@ -1031,11 +1109,8 @@ void TPowersock::CaptureString(std::string& text, int32_t count) {
     StatusMessage(8, "Capture String");
     bool closed = CaptureInto(count, [&] { return static_cast<int64_t>(text.size()); },
                               [&](const char* p, size_t n) { text.append(p, n); });
-    if (Canceled) {
-        Canceled = false;
-        throw EAbortError("Socket capture aborted");
-    }
-    if (closed) throw ESockError("Connection closed by peer");
+    if (Canceled) RaiseCancel(SockText::CaptureAborted);
+    if (closed) throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
 }
 
 void TPowersock::FilterHeader(TStream& fileStream) {
@@ -1064,18 +1139,18 @@ void TPowersock::Listen(bool acceptOnSecondMessage) {
 
 TSocketHandle TPowersock::Accept() {
     WaitFor([this] { return AsyncDone; });
-    if (Canceled) throw ESockError("Accepting Canceled");
-    if (!EventOK) throw ESockError("Error creating Data Connection");
+    if (Canceled) RaiseCancel(SockText::AcceptCanceled);
+    if (!EventOK) throw ESockError(SockText::DataConnectionFailed, TSockErrorKind::DataConnection);
     StatusMessage(4, "Accepting");
     int len = sizeof(RemoteAddress);
     SOCKET a = accept(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddress), &len);
     if (a == INVALID_SOCKET) {
         ErrorManager(0);
-        throw ESockError("Error creating Data Connection");
+        throw ESockError(SockText::DataConnectionFailed, TSockErrorKind::DataConnection);
     }
     if (!FitsHandle(a)) {
         closesocket(a);
-        throw ESockError("Error creating Data Connection");
+        throw ESockError(SockText::DataConnectionFailed, TSockErrorKind::DataConnection);
     }
     return static_cast<TSocketHandle>(a);
 }

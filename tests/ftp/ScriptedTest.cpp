@@ -337,6 +337,28 @@ TEST_F(Scripted, AbortDuringTheCaptureRemovesThePartialFile) {
     EXPECT_EQ(ftp->GetCurrentDir(), "/");
 }
 
+TEST_F(Scripted, CancelWhileWaitingForTheDataConnectionIsACancel) {
+    // The server answers RETR and never connects back; it goes on reading
+    // commands after a while.
+    Script(R"({"RETR": ["150 Opening BINARY mode data connection for f.bin (10 bytes).", {"sleep": 1.5}],
+               "PWD#1": "257 \"/\" after the cancel"})");
+    ftp->Connect();
+    TThreadTimer user(nullptr);  // the user's Cancel, while the client waits for the connection
+    user.SetInterval(400);
+    user.SetOnTimer([&](TObject*) {
+        user.SetEnabled(false);
+        ftp->Abort();
+    });
+    const std::string local = TempFile("never.bin");
+    bool isAbort = false;
+    RaisedAs<EAbortError>([&] { ftp->Download("f.bin", local); }, &isAbort);
+    EXPECT_TRUE(isAbort) << "the FTP client's cancel path, not a failed data connection";
+    EXPECT_EQ(ftp->DataSocket, nullptr);
+    EXPECT_FALSE(FileExists(local));
+    EXPECT_TRUE(ftp->Connected);
+    EXPECT_EQ(ftp->GetCurrentDir(), "/") << "the next command works";
+}
+
 TEST_F(Scripted, DownloadRestoreAppendsFromTheLocalSize) {
     Script(R"({"RETR": ["150 Opening BINARY mode data connection for f.bin (1000 bytes).", {"connect": {}},
                         {"data": {"size": 700, "offset": 300}}, {"data_close": true}, "226 Transfer complete."],

@@ -202,7 +202,13 @@ public:
     std::string GetLocalAddress();
     std::string GetPortString();
 
-    // The accepted socket becomes this connection's socket: the listening one
+    // Closes an accepted socket that is not wanted and goes on listening:
+    // the next Accept waits for another connection.
+    void RefuseAccepted(TSocketHandle accepted);
+    // From now on received bytes are counted and OnPacketRecvd fires, the
+    // bytes already buffered counted too (a reader that takes them itself).
+    void CountReceived();
+        // The accepted socket becomes this connection's socket: the listening one
     // is closed and all six notifications are registered as MsgSocketEvent.
     void TakeAcceptedSocket(TSocketHandle accepted);
     // Registers all six notifications of socket as MsgSocketEvent.
@@ -278,6 +284,9 @@ private:
     void FlushCaptureBlock();
     // Gives back the blocks of a file transfer (memory stays flat between them).
     void DropFileBlocks();
+    // n more bytes moved: counted, and a packet event for each SocketChunk
+    // of them (the granularity of progress stays that of the chunks).
+    void CountPackets(int n, int32_t& count, const TNotifyEvent& event);
     void TakeFront(size_t n);
     void EndPass();
     // A pass that should give way is put off: it runs again from the next
@@ -307,7 +316,8 @@ private:
     int64_t sendBase_ = 0;             // where in the file a SendFile started
     std::vector<char> sendBlock_;      // the block of the file being sent
     int64_t sendBlockFrom_ = 0;        // its offset in the file
-    std::vector<char> captureBlock_;   // received bytes of CaptureFile not yet written
+    std::unique_ptr<char[]> captureBlock_;  // received bytes of CaptureFile not yet written
+    size_t captureFill_ = 0;                // how many
     bool captureToBlock_ = false;
     bool winsockStarted_ = false;
     TDeadline timeLimit_;              // look-up and connect, from TimerOn to TimerOff

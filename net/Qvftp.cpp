@@ -388,9 +388,7 @@ void TQVFTP::TakeDataConnection() {
             const in_addr from = DataSocket->RemoteAddress.sin_addr;
             if (Proxy.empty() && from.s_addr != peer.sin_addr.s_addr) {
                 StatusMessage(1, std::string("Refused data connection from ") + inet_ntoa(from));
-                DataSocket->Close(accepted);
-                DataSocket->AsyncDone = false;
-                DataSocket->Connected = false;
+                DataSocket->RefuseAccepted(accepted);
                 continue;
             }
             DataSocket->TakeAcceptedSocket(accepted);
@@ -699,8 +697,7 @@ void TQVFTP::Listing(bool parsed) {
     t.data = [&] {
         // Counting on: the bytes are counted (those that came before, too)
         // and every packet restarts the idle clock of the wait.
-        DataSocket->TransferActive = true;
-        DataSocket->BytesRcvd = DataSocket->Buffered();
+        DataSocket->CountReceived();
         std::string raw;
         while (DataSocket->ReadLnOrRest(raw)) {
             const std::string line = ListingLineText(raw);

@@ -213,6 +213,8 @@ public:
     void TakeAcceptedSocket(TSocketHandle accepted);
     // Registers all six notifications of socket as MsgSocketEvent.
     void SelectAll(TSocketHandle socket);
+    // Asks for a large socket buffer (SO_RCVBUF or SO_SNDBUF) for a file transfer.
+    void WidenSocketBuffer(int option);
     // Linger on with 0 s: a close resets the connection; off: queued data goes out.
     void SetLinger(bool on);
 

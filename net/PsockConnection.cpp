@@ -414,6 +414,12 @@ void TPowersock::TakeAcceptedSocket(TSocketHandle accepted) {
     SelectAll(accepted);
 }
 
+void TPowersock::WidenSocketBuffer(int option) {
+    // The system may grant less; what it grants is fine.
+    int bytes = kTransferSocketBuffer;
+    setsockopt(SocketHandle, SOL_SOCKET, option, reinterpret_cast<const char*>(&bytes), sizeof(bytes));
+}
+
 void TPowersock::SetLinger(bool on) {
     LINGER l = {static_cast<u_short>(on ? 1 : 0), 0};
     setsockopt(SocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof(l));

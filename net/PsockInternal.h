@@ -24,6 +24,9 @@ constexpr size_t kFileBlock = 1 << 20;
 // file: fewer calls, each of which under Wine is a round trip.
 constexpr size_t kCaptureRecv = 256 << 10;
 constexpr int32_t kFileSend = 256 << 10;
+// Socket buffer asked for during a file transfer: the default leaves the
+// sender waiting for the window whenever a pass is late.
+constexpr int kTransferSocketBuffer = 4 << 20;
 
 inline int32_t AddWrapping(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));

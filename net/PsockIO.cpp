@@ -65,7 +65,6 @@ void TPowersock::SendFile(const std::string& fileName, int64_t offset) {
         if (size > INT32_MAX) throw ESockError("File too large to send");
         if (offset < 0 || offset > size) throw ESockError("Send offset beyond the end of the file");
         if (size > offset && !Connected) throw ESockError(SockText::NotConnected);
-        WidenSocketBuffer(SO_SNDBUF);
         OutBuffer = &file;
         file.SetPosition(offset);
         sendBase_ = offset;

@@ -24,8 +24,10 @@ constexpr size_t kFileBlock = 1 << 20;
 // file: fewer calls, each of which under Wine is a round trip.
 constexpr size_t kCaptureRecv = 256 << 10;
 constexpr int32_t kFileSend = 256 << 10;
-// Socket buffer asked for during a file transfer: the default leaves the
-// sender waiting for the window whenever a pass is late.
+// Receive buffer asked for while a file is captured: with the default the
+// sender waits for the window whenever a pass comes late. (Sends keep the
+// default: a large send buffer made the process's exit under Wine wait
+// about a second after an upload.)
 constexpr int kTransferSocketBuffer = 4 << 20;
 
 inline int32_t AddWrapping(int32_t a, int32_t b) {

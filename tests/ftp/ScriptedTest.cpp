@@ -104,12 +104,12 @@ TEST_F(Scripted, A421WhileACommandWaitsEndsIt) {
     Script(R"({"CWD": [{"sleep": 0.2}, "421 Service not available, closing control connection.", {"close": true}]})");
     ftp->Connect();
     bool isAbort = false;
-    EXPECT_EQ(RaisedAs<EAbortError>([&] { ftp->ChangeDir("pub"); }, &isAbort), "Socket readln aborted");
+    EXPECT_EQ(RaisedAs<EAbortError>([&] { ftp->ChangeDir("pub"); }, &isAbort), std::string(SockText::ReadLnAborted));
     EXPECT_TRUE(isAbort);
     // The server has gone: the client notices and a new command says so.
     for (int i = 0; i < 500 && ftp->Connected; ++i) WaitPass();
     EXPECT_FALSE(ftp->Connected);
-    EXPECT_EQ(RaisedAs<Exception>([&] { ftp->ChangeDir("pub"); }), "Not Connected");
+    EXPECT_EQ(RaisedAs<Exception>([&] { ftp->ChangeDir("pub"); }), std::string(SockText::NotConnected));
 }
 
 TEST_F(Scripted, CommandsRepliesAndOutcomeEvents) {
@@ -251,7 +251,7 @@ TEST_F(Scripted, WaitsForTheServerAreBounded) {
             },
             &isSock);
         const uint32_t took = Now() - start;
-        EXPECT_EQ(text, "Timed out waiting for the server");
+        EXPECT_EQ(text, std::string(SockText::ServerTimedOut));
         EXPECT_TRUE(isSock);
         EXPECT_GE(took, 1400u);
         EXPECT_LT(took, 4000u);
@@ -274,7 +274,7 @@ TEST_F(Scripted, ServerThatGoesWhileTheClientWaitsForTheDataConnection) {
     ftp->Connect();  // no TimeOut: only the control connection's end can stop the wait early
     const std::string local = TempFile("gone.bin");
     const uint32_t start = Now();
-    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Download("f.bin", local); }), "Connection closed by peer");
+    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Download("f.bin", local); }), std::string(SockText::PeerClosed));
     EXPECT_LT(Now() - start, 5000u);
     EXPECT_FALSE(FileExists(local));
 }
@@ -299,7 +299,7 @@ TEST_F(Scripted, DataConnectionFromAnotherAddressIsRefused) {
 
 TEST_F(Scripted, OverLongAndEndlessRepliesEndInAnError) {
     Script("{}", R"("greeting": [{"long": 200000}])");
-    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Connect(); }), "Reply line too long");
+    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Connect(); }), std::string(SockText::LineTooLong));
     EXPECT_FALSE(ftp->Connected);
     Finish();
     SetUp();
@@ -316,7 +316,7 @@ TEST_F(Scripted, ServerClosingEarlyFailsTheDownload) {
     Script(R"({"RETR": [{"close": true}]})");
     ftp->Connect();
     const std::string local = TempFile("early.bin");
-    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Download("f.bin", local); }), "Connection closed by peer");
+    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Download("f.bin", local); }), std::string(SockText::PeerClosed));
     EXPECT_FALSE(FileExists(local));
 }
 
@@ -328,7 +328,7 @@ TEST_F(Scripted, AbortDuringTheCaptureRemovesThePartialFile) {
     ftp->OnPacketRecvd = [&](TObject*) { ftp->Abort(); };
     const std::string local = TempFile("aborted.bin");
     bool isAbort = false;
-    EXPECT_EQ(RaisedAs<EAbortError>([&] { ftp->Download("f.bin", local); }, &isAbort), "Socket send aborted");
+    EXPECT_EQ(RaisedAs<EAbortError>([&] { ftp->Download("f.bin", local); }, &isAbort), std::string(SockText::SendAborted));
     EXPECT_TRUE(isAbort);
     EXPECT_FALSE(FileExists(local));
     EXPECT_EQ(ftp->DataSocket, nullptr);

@@ -279,6 +279,16 @@ private:
     bool CaptureInto(int32_t count, const std::function<int64_t()>& have,
                      const std::function<void(const char*, size_t)>& put);
     void AppendReceived(const char* data, int n);
+    // Posts MsgReadMore unless one is on its way.
+    void PostReadMore();
+    // Posts a receive pass when read is set and a send pass when send is,
+    // clearing them.
+    void PostPasses(bool& read, bool& send);
+    // SendFile and SendStream: source goes out from offset to size as
+    // OutBuffer, and the wait for it; true when the peer closed first.
+    bool SendOut(TStream& source, int64_t offset, int64_t size);
+    // The end of a send: the cancel, a stream error or the peer's close.
+    void RaiseSendOutcome(bool closed);
     // A file being sent is read a block at a time: makes sure the block holds
     // the byte at from. False when the file gives nothing there.
     bool NextSendBlock(int64_t from);

@@ -65,19 +65,29 @@ void TPowersock::SendFile(const std::string& fileName, int64_t offset) {
         if (size > INT32_MAX) throw ESockError("File too large to send");
         if (offset < 0 || offset > size) throw ESockError("Send offset beyond the end of the file");
         if (size > offset && !Connected) throw ESockError(SockText::NotConnected);
-        OutBuffer = &file;
-        file.SetPosition(offset);
-        sendBase_ = offset;
-        SendComplete = false;
-        BytesSent = 0;
-        BytesTotal = static_cast<int32_t>(size - offset);
-        PostMessageA(WindowHandle, MsgSendMore, 0, 0);
-        WaitFor([&] {
-            if (SendComplete || BytesTotal <= 0 || streamError_) return true;
-            closed = !Connected;
-            return closed;
-        });
+        closed = SendOut(file, offset, size);
     }
+    RaiseSendOutcome(closed);
+}
+
+bool TPowersock::SendOut(TStream& source, int64_t offset, int64_t size) {
+    OutBuffer = &source;
+    source.SetPosition(offset);
+    sendBase_ = offset;
+    SendComplete = false;
+    BytesSent = 0;
+    BytesTotal = static_cast<int32_t>(size - offset);
+    PostMessageA(WindowHandle, MsgSendMore, 0, 0);
+    bool closed = false;
+    WaitFor([&] {
+        if (SendComplete || BytesTotal <= 0 || streamError_) return true;
+        closed = !Connected;
+        return closed;
+    });
+    return closed;
+}
+
+void TPowersock::RaiseSendOutcome(bool closed) {
     if (Canceled) RaiseCancel(SockText::SendAborted);
     if (streamError_) throw Exception("Stream read error");
     if (closed) throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
@@ -107,19 +117,10 @@ void TPowersock::SendStream(TStream& stream) {
             if (size > INT32_MAX) throw ESockError("Stream too large to send");
             BytesTotal = static_cast<int32_t>(size);
             if (size > 0 && !Connected) throw ESockError(SockText::NotConnected);
-            OutBuffer = &stream;
-            SendComplete = false;
-            PostMessageA(WindowHandle, MsgSendMore, 0, 0);
-            WaitFor([&] {
-                if (SendComplete || BytesTotal <= 0 || streamError_) return true;
-                closed = !Connected;
-                return closed;
-            });
+            closed = SendOut(stream, 0, size);
         }
     }
-    if (Canceled) RaiseCancel(SockText::SendAborted);
-    if (streamError_) throw Exception("Stream read error");
-    if (closed) throw ESockError(SockText::PeerClosed, TSockErrorKind::PeerClosed);
+    RaiseSendOutcome(closed);
 }
 
 // ===========================================================================

@@ -115,14 +115,7 @@ void TPowersock::ResumeDeferred() {
     if (!readDeferred_ && !sendDeferred_) return;
     KillTimer(WindowHandle, kResumeTimer);
     waitSatisfied_ = false;
-    if (readDeferred_) {
-        readDeferred_ = false;
-        if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
-    }
-    if (sendDeferred_) {
-        sendDeferred_ = false;
-        PostMessageA(WindowHandle, MsgSendMore, 0, 0);
-    }
+    PostPasses(readDeferred_, sendDeferred_);
 }
 
 // ===========================================================================
@@ -146,15 +139,24 @@ void TPowersock::AppendReceived(const char* data, int n) {
     if (InBuffer->Write(data, n) != n) streamError_ = true;
 }
 
+void TPowersock::PostReadMore() {
+    // One MsgReadMore on its way is enough.
+    if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
+}
+
 void TPowersock::EndPass() {
     InHandler = false;
     // A pass refused meanwhile (a handler that processed messages) runs later.
-    if (readPending_) {
-        readPending_ = false;
-        if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
+    PostPasses(readPending_, sendPending_);
+}
+
+void TPowersock::PostPasses(bool& read, bool& send) {
+    if (read) {
+        read = false;
+        PostReadMore();
     }
-    if (sendPending_) {
-        sendPending_ = false;
+    if (send) {
+        send = false;
         PostMessageA(WindowHandle, MsgSendMore, 0, 0);
     }
 }
@@ -210,8 +212,7 @@ void TPowersock::ReadToStream() {
             // is enough: Winsock also re-posts its read notification after
             // every recv that leaves data, and one more message per chunk
             // would make the queue grow for as long as the data streams.
-            if (!readDeferred_ && !readMorePosted_)
-                readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
+            if (!readDeferred_) PostReadMore();
             break;
         }
     }
@@ -223,7 +224,7 @@ void TPowersock::HoldReceive(bool on) {
     holdReceive_ = on;
     if (on || !receiveHeld_) return;
     receiveHeld_ = false;
-    if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
+    PostReadMore();
 }
 
 void TPowersock::WriteFromStream() {

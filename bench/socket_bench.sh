@@ -17,7 +17,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD:-$root/build}
 work=${1:-$build/bench-socket}
 runs=${RUNS:-3}
-tool="$build/win64/bin/qvsock.exe"
+tool="$build/${BENCH_BUILD:-win64}/bin/qvsock.exe"  # BENCH_BUILD: win64 (default) or win32
 [ -f "$tool" ] || { echo "bench: $tool missing (make build-win64)" >&2; exit 2; }
 command -v socat >/dev/null || { echo "bench: needs socat" >&2; exit 2; }
 [ -n "${DISPLAY:-}" ] || { echo "bench: run inside the test environment (run-tests.sh --bench)" >&2; exit 2; }

@@ -152,7 +152,7 @@ std::unique_ptr<TQVICMP::TLookup> TQVICMP::Lookup(const std::function<HANDLE(cha
     }
     // Look-ups started inside the wait (from a handler) may add and remove
     // entries, so the entry is found again by address afterwards.
-    while (!l->Done && !Aborted && !AppTerminating()) WaitPass();
+    WaitUntil([l] { return l->Done; }, &Aborted);
     auto it = std::find_if(Outstanding.begin(), Outstanding.end(),
                            [l](const std::unique_ptr<TLookup>& p) { return p.get() == l; });
     if (!l->Done) {

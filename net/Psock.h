@@ -5,8 +5,8 @@
 // and a user's Cancel, run inside the wait) and ends also when the application
 // terminates, with the operation's cancel exception.
 //
-// TThreadTimer: a window timer owned by a component (the connect and look-up
-// time-out). ESockError / EAbortError: socket failures and cancels.
+// TThreadTimer: a window timer owned by a component. ESockError /
+// EAbortError: socket failures (with their kind) and cancels.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -15,18 +15,43 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Classes.h"
 #include "Exception.h"
 #include "SockText.h"
+#include "Wait.h"
+
+// What went wrong, for the code that decides what to do about it; the
+// message is for people and may be worded differently without changing any
+// behaviour.
+enum class TSockErrorKind {
+    Other,
+    StartupFailed,     // Winsock or the connection's socket could not be set up
+    Winsock,           // a Winsock call failed: Code holds its error number
+    AlreadyConnected,
+    LookupTimedOut,
+    LookupFailed,      // no address for the name (the null address included)
+    ConnectFailed,
+    Cancelled,         // Cancel/Abort or the application ending: always EAbortError
+    TimedOut,          // a time limit passed (connect, or a bounded wait)
+    PeerClosed,        // the peer closed before the operation could finish
+    LineTooLong,
+    DataConnection,    // the data connection could not be taken
+};
 
 class ESockError : public Exception {
 public:
-    using Exception::Exception;
+    explicit ESockError(std::string message, TSockErrorKind kind = TSockErrorKind::Other, int32_t code = 0)
+        : Exception(std::move(message)), Kind(kind), Code(code) {}
+    TSockErrorKind Kind;
+    int32_t Code;  // the Winsock error number of a Winsock failure, else 0
 };
+// Every cancel raises this, and the operation that raises it has cleared the
+// connection's Canceled flag: the cancel is spent, the next operation runs.
 class EAbortError : public ESockError {
 public:
-    using ESockError::ESockError;
+    explicit EAbortError(std::string message) : ESockError(std::move(message), TSockErrorKind::Cancelled) {}
 };
 
 // Messages of the connection's hidden window.
@@ -177,11 +202,19 @@ public:
     std::string GetLocalAddress();
     std::string GetPortString();
 
-    // The accepted socket becomes this connection's socket: the listening one
+    // Closes an accepted socket that is not wanted and goes on listening:
+    // the next Accept waits for another connection.
+    void RefuseAccepted(TSocketHandle accepted);
+    // From now on received bytes are counted and OnPacketRecvd fires, the
+    // bytes already buffered counted too (a reader that takes them itself).
+    void CountReceived();
+        // The accepted socket becomes this connection's socket: the listening one
     // is closed and all six notifications are registered as MsgSocketEvent.
     void TakeAcceptedSocket(TSocketHandle accepted);
     // Registers all six notifications of socket as MsgSocketEvent.
     void SelectAll(TSocketHandle socket);
+    // Asks for a large socket buffer (SO_RCVBUF or SO_SNDBUF) for a file transfer.
+    void WidenSocketBuffer(int option);
     // Linger on with 0 s: a close resets the connection; off: queued data goes out.
     void SetLinger(bool on);
 
@@ -212,13 +245,24 @@ public:
     // resumes them. A close still takes what is queued.
     void HoldReceive(bool on);
 
+    // The waits of this connection end also when deadline passes (the caller
+    // keeps it and may restart it), with ESockError "Timed out waiting for
+    // the server" (kind TimedOut), and when *alive turns false, with
+    // ESockError "Connection closed by peer" (kind PeerClosed). nullptr: none.
+    void BoundWaits(const TDeadline* deadline, const bool* alive = nullptr);
+
     // Bytes received and not yet taken (memory buffer).
     int32_t Buffered() const { return static_cast<int32_t>(inMem_->Bytes()); }
 
 private:
-    // Waits until done() holds or Canceled is set. An application that
-    // terminates cancels the wait: Canceled is set, so the operation raises
-    // its own cancel exception.
+    // Every cancel ends here: Canceled is cleared (the cancel is spent) and
+    // EAbortError carries it to the caller.
+    [[noreturn]] void RaiseCancel(const char* text);
+    // Every wait of the connection: WaitUntil with done(), Canceled, and the
+    // look-up and connect limit while TimerOn holds (then TimedOut is set at
+    // its end), else the bound of BoundWaits (which raises). An application
+    // that terminates cancels the wait: Canceled is set, so the operation
+    // raises its own cancel exception.
     void WaitFor(const std::function<bool()>& done);
     // A fresh socket registered for all notifications; NoSocket on failure.
     TSocketHandle OpenSocket(bool linger);
@@ -235,6 +279,26 @@ private:
     bool CaptureInto(int32_t count, const std::function<int64_t()>& have,
                      const std::function<void(const char*, size_t)>& put);
     void AppendReceived(const char* data, int n);
+    // Posts MsgReadMore unless one is on its way.
+    void PostReadMore();
+    // Posts a receive pass when read is set and a send pass when send is,
+    // clearing them.
+    void PostPasses(bool& read, bool& send);
+    // SendFile and SendStream: source goes out from offset to size as
+    // OutBuffer, and the wait for it; true when the peer closed first.
+    bool SendOut(TStream& source, int64_t offset, int64_t size);
+    // The end of a send: the cancel, a stream error or the peer's close.
+    void RaiseSendOutcome(bool closed);
+    // A file being sent is read a block at a time: makes sure the block holds
+    // the byte at from. False when the file gives nothing there.
+    bool NextSendBlock(int64_t from);
+    // The bytes of a capture gathered since the last write go to the file.
+    void FlushCaptureBlock();
+    // Gives back the blocks of a file transfer (memory stays flat between them).
+    void DropFileBlocks();
+    // n more bytes moved: counted, and a packet event for each SocketChunk
+    // of them (the granularity of progress stays that of the chunks).
+    void CountPackets(int n, int32_t& count, const TNotifyEvent& event);
     void TakeFront(size_t n);
     void EndPass();
     // A pass that should give way is put off: it runs again from the next
@@ -262,5 +326,14 @@ private:
     const std::function<bool()>* waitCondition_ = nullptr;  // of the running wait
     bool streamError_ = false;         // a file could not be read or written in a pass
     int64_t sendBase_ = 0;             // where in the file a SendFile started
+    std::vector<char> sendBlock_;      // the block of the file being sent
+    int64_t sendBlockFrom_ = 0;        // its offset in the file
+    std::unique_ptr<char[]> captureBlock_;  // received bytes of CaptureFile not yet written
+    size_t captureFill_ = 0;                // how many
+    bool captureToBlock_ = false;
     bool winsockStarted_ = false;
+    TDeadline timeLimit_;              // look-up and connect, from TimerOn to TimerOff
+    bool timeLimitOn_ = false;
+    const TDeadline* bound_ = nullptr;  // see BoundWaits
+    const bool* boundAlive_ = nullptr;
 };

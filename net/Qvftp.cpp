@@ -4,12 +4,9 @@
 #include <exception>
 
 #include "Wait.h"
+#include "WaitLimits.h"
 
 namespace {
-
-
-constexpr int32_t kServerWaitMs = 60000;
-const char* const kTimedOut = "Timed out waiting for the server";
 
 bool InRange(int code, int lo, int hi) { return code >= lo && code <= hi; }
 
@@ -28,9 +25,6 @@ TQVFTP::TQVFTP(TComponent* owner) : TPowersock(owner) {
     DirectoryList = nullptr;
     Vendor = NoVendor;
     OnReadDone = [this](TObject* s) { CheckRead(s); };
-    waitTimer_ = new TThreadTimer(this);
-    waitTimer_->SetEnabled(false);
-    waitTimer_->SetOnTimer([this](TObject* s) { WaitTick(s); });
 }
 
 TQVFTP::~TQVFTP() {
@@ -46,80 +40,48 @@ TQVFTP::~TQVFTP() {
     DirectoryList = nullptr;
     CloseDataConnection();
     OnReadDone = nullptr;
-    delete waitTimer_;
-    waitTimer_ = nullptr;
 }
 
 // ===========================================================================
 // Bounded waits
 
-int32_t TQVFTP::ServerWaitLimit() const { return TimeOut > 0 && TimeOut < kServerWaitMs ? TimeOut : kServerWaitMs; }
+int32_t TQVFTP::ServerWaitLimit() const { return WaitLimits::Server(TimeOut); }
 
 void TQVFTP::Bounded(TPowersock* conn, bool idleOnly, const std::function<void()>& fn) {
+    TDeadline* prevDeadline = waitDeadline_;
     TPowersock* prevTarget = waitTarget_;
     const bool prevIdle = waitIdleOnly_;
-    const uint32_t prevStart = waitStart_;
-    const int32_t limit = ServerWaitLimit();
+    TDeadline deadline = TDeadline::In(ServerWaitLimit());
+    waitDeadline_ = &deadline;
     waitTarget_ = conn;
     waitIdleOnly_ = idleOnly;
-    waitExpired_ = false;
-    controlLost_ = false;
-    waitStart_ = GetTickCount();
-    // The tick only looks at the clock: an eighth of the limit, between 10 ms
-    // and 1 s, keeps the overshoot small and the timer messages (which make
-    // the receive passes give way) rare.
-    const int32_t tick = limit / 8 < 10 ? 10 : limit / 8 > 1000 ? 1000 : limit / 8;
-    waitTimer_->SetInterval(static_cast<uint32_t>(tick));
-    waitTimer_->SetEnabled(true);
+    // Waiting for the server to connect back ends too when the server has gone.
+    conn->BoundWaits(&deadline, conn == DataSocket && !idleOnly ? &Connected : nullptr);
     auto restore = [&] {
-        waitTimer_->SetEnabled(false);
+        conn->BoundWaits(nullptr);
+        waitDeadline_ = prevDeadline;
         waitTarget_ = prevTarget;
         waitIdleOnly_ = prevIdle;
-        waitStart_ = prevStart;
-        if (prevTarget) waitTimer_->SetEnabled(true);
     };
     try {
         fn();
-    } catch (...) {
-        const bool expired = waitExpired_, lost = controlLost_;
-        waitExpired_ = controlLost_ = false;
+    } catch (const ESockError& e) {
         restore();
-        if (lost) {
-            conn->Canceled = false;
-            throw ESockError("Connection closed by peer");
-        }
-        if (!expired) throw;
-        conn->Canceled = false;
-        Canceled = false;
-        StatusMessage(1, kTimedOut);
+        if (e.Kind != TSockErrorKind::TimedOut || !deadline.Passed()) throw;
+        StatusMessage(1, SockText::ServerTimedOut);
         // The server's view of the dialogue is unknown now: a late reply
         // would be taken for the answer to the next command. Start afresh.
         if (Connected) TPowersock::Disconnect();
-        throw ESockError(kTimedOut);
+        throw;
+    } catch (...) {
+        restore();
+        throw;
     }
-    if (waitExpired_) conn->Canceled = false;  // fired as the wait ended anyway
-    waitExpired_ = controlLost_ = false;
     restore();
 }
 
-void TQVFTP::WaitTick(TObject*) {
-    if (!waitTarget_ || waitExpired_) return;
-    if (waitTarget_ == DataSocket && !waitIdleOnly_ && !Connected) {
-        // Waiting for the server to connect back, and the server has gone.
-        controlLost_ = true;
-        waitExpired_ = true;
-        waitTimer_->SetEnabled(false);
-        waitTarget_->Cancel();
-        return;
-    }
-    if (GetTickCount() - waitStart_ < static_cast<uint32_t>(ServerWaitLimit())) return;
-    waitExpired_ = true;
-    waitTimer_->SetEnabled(false);
-    waitTarget_->Cancel();
-}
-
 void TQVFTP::RestartIdleClock() {
-    if (waitIdleOnly_ && waitTarget_ && waitTarget_ == DataSocket) waitStart_ = GetTickCount();
+    if (waitIdleOnly_ && waitDeadline_ && waitTarget_ && waitTarget_ == DataSocket) waitDeadline_->Restart();
 }
 
 void TQVFTP::PacketArrived() {
@@ -197,13 +159,14 @@ std::string TQVFTP::TakeAbortLine() {
 
 void TQVFTP::Flush() {
     Canceled = false;
-    const DWORD start = GetTickCount();
     std::string got;
-    for (;;) {
-        got = Read(0);
-        PsockWaitPass();
-        if (!got.empty() || GetTickCount() - start > 950 || AppTerminating()) break;
-    }
+    const TDeadline late = TDeadline::In(WaitLimits::LateLinesMs);
+    WaitUntil(
+        [&] {
+            got = Read(0);
+            return !got.empty();
+        },
+        nullptr, &late, PsockWaitPass);
     StatusMessage(1, got);
 }
 
@@ -404,7 +367,7 @@ void TQVFTP::ConnectPassive() {
         DataSocket->Connect();
     } catch (const ESockError& e) {
         if (serverAbort_) throw FTPException(TakeAbortLine());
-        if (Canceled) throw;
+        if (e.Kind == TSockErrorKind::Cancelled) throw;
         throw EPassiveError("Passive data connection to " + where + " failed: " + e.Message);
     }
     passiveData_ = true;
@@ -425,9 +388,7 @@ void TQVFTP::TakeDataConnection() {
             const in_addr from = DataSocket->RemoteAddress.sin_addr;
             if (Proxy.empty() && from.s_addr != peer.sin_addr.s_addr) {
                 StatusMessage(1, std::string("Refused data connection from ") + inet_ntoa(from));
-                DataSocket->Close(accepted);
-                DataSocket->AsyncDone = false;
-                DataSocket->Connected = false;
+                DataSocket->RefuseAccepted(accepted);
                 continue;
             }
             DataSocket->TakeAcceptedSocket(accepted);
@@ -499,6 +460,7 @@ void TQVFTP::RunTransfer(const TTransfer& t) {
 }
 
 void TQVFTP::TakeTransferFailure(TTransferEnd& outcome, bool cancel) {
+    outcome.cancelled = cancel;
     // A 421/426 from the server ended a wait: that line is the verdict.
     if (cancel && serverAbort_) outcome.failureText = TakeAbortLine();
     else outcome.failure = std::current_exception();
@@ -517,7 +479,10 @@ void TQVFTP::Guarded(TTransferEnd& outcome, const std::function<void()>& body) {
 void TQVFTP::EndTransfer(TTransferEnd& outcome, TCmdType kind) {
     CloseDataConnection();
     if (outcome.refused) return;  // handled: nothing more happens
-    if (outcome.failure && outcome.closingDue && Connected && !Canceled && !serverAbort_) {
+    // The cancel is known by the outcome's kind; the control connection's
+    // flag also tells of an Abort that ended only the data connection's wait.
+    const bool cancelled = outcome.cancelled || Canceled;
+    if (outcome.failure && outcome.closingDue && Connected && !cancelled && !serverAbort_) {
         // The transfer failed on this side (a local file error, say): the
         // server answers the closed data connection, and that reply must not
         // be taken for the answer to the next command.
@@ -529,7 +494,7 @@ void TQVFTP::EndTransfer(TTransferEnd& outcome, TCmdType kind) {
             // Not answered in time: the connection has been closed.
         }
     }
-    if (Canceled || serverAbort_) {
+    if (cancelled || serverAbort_) {
         try {
             Flush();
         } catch (...) {
@@ -732,8 +697,7 @@ void TQVFTP::Listing(bool parsed) {
     t.data = [&] {
         // Counting on: the bytes are counted (those that came before, too)
         // and every packet restarts the idle clock of the wait.
-        DataSocket->TransferActive = true;
-        DataSocket->BytesRcvd = DataSocket->Buffered();
+        DataSocket->CountReceived();
         std::string raw;
         while (DataSocket->ReadLnOrRest(raw)) {
             const std::string line = ListingLineText(raw);

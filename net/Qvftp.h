@@ -172,10 +172,12 @@ protected:
     // The address of the control connection's peer (the proxy when one is used).
     sockaddr_in ControlPeer();
 
-    // Runs fn (a wait for the server on conn) under the wait bound. When the
-    // bound ends it, the control connection is closed and ESockError "Timed
-    // out waiting for the server" raised. With idleOnly the clock restarts at
-    // every packet that arrives on conn.
+    // Runs fn (a wait for the server on conn) under the wait bound, a
+    // deadline of conn's waits. When the bound ends it, the control
+    // connection is closed and ESockError "Timed out waiting for the server"
+    // (kind TimedOut) raised. With idleOnly the clock restarts at every packet
+    // that moves on conn; without, a wait on the data connection also ends
+    // when the control connection goes.
     void Bounded(TPowersock* conn, bool idleOnly, const std::function<void()>& fn);
     // One line of the server's reply, bounded.
     std::string ReadReplyLine();
@@ -189,6 +191,7 @@ private:
         std::string failureText;      // or the server's (or our) verdict
         bool closingDue = false;      // the server still owes the closing reply
         bool refused = false;         // a refusal that a handler let pass: the transfer just ends
+        bool cancelled = false;       // ended by a cancel (EAbortError): late lines are swallowed
         std::function<void()> onFailed;  // clean-up of a failed transfer
     };
     // Runs a transfer's steps; the exception that ends them is kept in
@@ -243,18 +246,14 @@ private:
     // The line of a 421/426 that CheckRead saw (reads it from the buffer).
     std::string TakeAbortLine();
     void DiscardUnread();
-    void WaitTick(TObject* Sender);
     // A packet moved on the data connection: an idle-only wait starts its
     // clock again.
     void RestartIdleClock();
     void PacketArrived();
 
-    TThreadTimer* waitTimer_ = nullptr;
+    TDeadline* waitDeadline_ = nullptr;  // of the running bounded wait
     TPowersock* waitTarget_ = nullptr;
     bool waitIdleOnly_ = false;
-    bool waitExpired_ = false;
-    bool controlLost_ = false;  // the control connection went while waiting for the data connection
-    uint32_t waitStart_ = 0;
     bool serverAbort_ = false;  // CheckRead saw 421/426
     bool passiveData_ = false;  // DataSocket was connected in passive mode
     bool epsvRefused_ = false;  // this login's server does not know EPSV

@@ -55,3 +55,27 @@ constexpr size_t MaxHostName = 127;
 std::string CommaPort(uint16_t port);
 // "192,168,0,5" for "192.168.0.5".
 std::string CommaAddress(const std::string& dotted);
+
+// The texts of the socket layer's own errors, word for word as callers and
+// users have always seen them (one spelling, "Initializaton", included). Code
+// never compares with them: it branches on the error's kind (Psock.h).
+namespace SockText {
+constexpr char StartupFailed[] = "Initializaton of windows sockets failed";
+constexpr char AlreadyConnected[] = "Already connected";
+constexpr char LookupTimedOut[] = "Host Lookup Timed Out";
+constexpr char LookupCanceled[] = "Host Lookup Canceled";
+constexpr char LookupFailed[] = "Host Lookup Failed";
+constexpr char NullAddress[] = "Null Remote Address";
+constexpr char ConnectTimedOut[] = "Connection Timed out";
+constexpr char ConnectCanceled[] = "Connection Canceled";
+constexpr char ConnectFailed[] = "Connection Failed";
+constexpr char SendAborted[] = "Socket send aborted";  // reads and captures into a file too
+constexpr char ReadLnAborted[] = "Socket readln aborted";
+constexpr char CaptureAborted[] = "Socket capture aborted";
+constexpr char AcceptCanceled[] = "Accepting Canceled";
+constexpr char DataConnectionFailed[] = "Error creating Data Connection";
+constexpr char PeerClosed[] = "Connection closed by peer";
+constexpr char LineTooLong[] = "Reply line too long";
+constexpr char NotConnected[] = "Not Connected";
+constexpr char ServerTimedOut[] = "Timed out waiting for the server";
+}  // namespace SockText

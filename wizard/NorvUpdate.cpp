@@ -1,6 +1,6 @@
 // Program entry: the BIOS service object first, then the three pages, then
 // the message loop; the file-only fallback when the socket layer cannot start.
-#include <windows.h>
+#include "Psock.h"  // first: Winsock before windows.h
 
 #include "Forms.h"
 #include "PageFrame.h"
@@ -10,12 +10,13 @@
 #include "Updatebios.h"
 
 namespace {
-// The socket layer's texts for "Windows Sockets could not be started": the
-// Winsock error 10093 as socket operations report it, and the component's own
-// start-up failure.
-bool IsSocketStartFailure(const std::string& message) {
-    return message == "10093:Successful WSAStartup not yet performed" ||
-           message == "Initializaton of windows sockets failed";
+// "Windows Sockets could not be started": the component's own start-up
+// failure, or Winsock's "not started" error (10093) from a socket operation.
+bool IsSocketStartFailure(const Exception& e) {
+    auto* sock = dynamic_cast<const ESockError*>(&e);
+    if (!sock) return false;
+    return sock->Kind == TSockErrorKind::StartupFailed ||
+           (sock->Kind == TSockErrorKind::Winsock && sock->Code == WSANOTINITIALISED);
 }
 }  // namespace
 
@@ -29,7 +30,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Application->CreateForm(SelectVersion);
         Application->Run();
     } catch (const Exception& e) {
-        if (!IsSocketStartFailure(e.Message)) return 0;
+        if (!IsSocketStartFailure(e)) return 0;
         WinsockFailed = true;
         try {
             Application->Run();

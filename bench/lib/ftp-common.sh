@@ -5,7 +5,8 @@
 ftp_bench_prepare() {
   [ -n "${NORV_IN_NS:-}" ] || { echo "$1: run it through scripts/run-tests.sh --bench" >&2; exit 2; }
   command -v curl >/dev/null || { echo "$1: needs curl" >&2; exit 2; }
-  qvftp=$build/win64/bin/qvftp.exe
+  # BENCH_BUILD chooses the build measured: win64 (default) or win32.
+  qvftp=$build/${BENCH_BUILD:-win64}/bin/qvftp.exe
   if [ ! -f "$qvftp" ]; then
     cmake -S "$root" -B "$build/win64" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null

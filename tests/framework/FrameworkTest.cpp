@@ -134,6 +134,10 @@ TEST(Wait, TerminateEndsARunningWaitAndTheMessageLoop) {
     EXPECT_EQ(WaitUntil([&] { return ++passes > 3; }, &cancel), TWaitEnd::Done);
     cancel = true;
     EXPECT_EQ(WaitUntil([] { return false; }, &cancel), TWaitEnd::Canceled);
+    TDeadline soon = TDeadline::In(30);
+    EXPECT_EQ(WaitUntil([] { return false; }, nullptr, &soon), TWaitEnd::TimedOut);
+    TDeadline none = TDeadline::In(0);
+    EXPECT_EQ(WaitUntil([&] { return ++passes > 10; }, nullptr, &none), TWaitEnd::Done) << "0 is no limit";
 }
 
 TEST(RichEdit, LinesEndingInALineFeedLeaveAnEmptyLastLine) {

@@ -104,12 +104,12 @@ TEST_F(Scripted, A421WhileACommandWaitsEndsIt) {
     Script(R"({"CWD": [{"sleep": 0.2}, "421 Service not available, closing control connection.", {"close": true}]})");
     ftp->Connect();
     bool isAbort = false;
-    EXPECT_EQ(RaisedAs<EAbortError>([&] { ftp->ChangeDir("pub"); }, &isAbort), "Socket readln aborted");
+    EXPECT_EQ(RaisedAs<EAbortError>([&] { ftp->ChangeDir("pub"); }, &isAbort), std::string(SockText::ReadLnAborted));
     EXPECT_TRUE(isAbort);
     // The server has gone: the client notices and a new command says so.
     for (int i = 0; i < 500 && ftp->Connected; ++i) WaitPass();
     EXPECT_FALSE(ftp->Connected);
-    EXPECT_EQ(RaisedAs<Exception>([&] { ftp->ChangeDir("pub"); }), "Not Connected");
+    EXPECT_EQ(RaisedAs<Exception>([&] { ftp->ChangeDir("pub"); }), std::string(SockText::NotConnected));
 }
 
 TEST_F(Scripted, CommandsRepliesAndOutcomeEvents) {
@@ -251,7 +251,7 @@ TEST_F(Scripted, WaitsForTheServerAreBounded) {
             },
             &isSock);
         const uint32_t took = Now() - start;
-        EXPECT_EQ(text, "Timed out waiting for the server");
+        EXPECT_EQ(text, std::string(SockText::ServerTimedOut));
         EXPECT_TRUE(isSock);
         EXPECT_GE(took, 1400u);
         EXPECT_LT(took, 4000u);
@@ -274,7 +274,7 @@ TEST_F(Scripted, ServerThatGoesWhileTheClientWaitsForTheDataConnection) {
     ftp->Connect();  // no TimeOut: only the control connection's end can stop the wait early
     const std::string local = TempFile("gone.bin");
     const uint32_t start = Now();
-    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Download("f.bin", local); }), "Connection closed by peer");
+    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Download("f.bin", local); }), std::string(SockText::PeerClosed));
     EXPECT_LT(Now() - start, 5000u);
     EXPECT_FALSE(FileExists(local));
 }
@@ -299,7 +299,7 @@ TEST_F(Scripted, DataConnectionFromAnotherAddressIsRefused) {
 
 TEST_F(Scripted, OverLongAndEndlessRepliesEndInAnError) {
     Script("{}", R"("greeting": [{"long": 200000}])");
-    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Connect(); }), "Reply line too long");
+    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Connect(); }), std::string(SockText::LineTooLong));
     EXPECT_FALSE(ftp->Connected);
     Finish();
     SetUp();
@@ -316,7 +316,7 @@ TEST_F(Scripted, ServerClosingEarlyFailsTheDownload) {
     Script(R"({"RETR": [{"close": true}]})");
     ftp->Connect();
     const std::string local = TempFile("early.bin");
-    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Download("f.bin", local); }), "Connection closed by peer");
+    EXPECT_EQ(RaisedAs<ESockError>([&] { ftp->Download("f.bin", local); }), std::string(SockText::PeerClosed));
     EXPECT_FALSE(FileExists(local));
 }
 
@@ -328,13 +328,35 @@ TEST_F(Scripted, AbortDuringTheCaptureRemovesThePartialFile) {
     ftp->OnPacketRecvd = [&](TObject*) { ftp->Abort(); };
     const std::string local = TempFile("aborted.bin");
     bool isAbort = false;
-    EXPECT_EQ(RaisedAs<EAbortError>([&] { ftp->Download("f.bin", local); }, &isAbort), "Socket send aborted");
+    EXPECT_EQ(RaisedAs<EAbortError>([&] { ftp->Download("f.bin", local); }, &isAbort), std::string(SockText::SendAborted));
     EXPECT_TRUE(isAbort);
     EXPECT_FALSE(FileExists(local));
     EXPECT_EQ(ftp->DataSocket, nullptr);
     EXPECT_TRUE(ftp->Connected);
     ftp->OnPacketRecvd = nullptr;
     EXPECT_EQ(ftp->GetCurrentDir(), "/");
+}
+
+TEST_F(Scripted, CancelWhileWaitingForTheDataConnectionIsACancel) {
+    // The server answers RETR and never connects back; it goes on reading
+    // commands after a while.
+    Script(R"({"RETR": ["150 Opening BINARY mode data connection for f.bin (10 bytes).", {"sleep": 1.5}],
+               "PWD#1": "257 \"/\" after the cancel"})");
+    ftp->Connect();
+    TThreadTimer user(nullptr);  // the user's Cancel, while the client waits for the connection
+    user.SetInterval(400);
+    user.SetOnTimer([&](TObject*) {
+        user.SetEnabled(false);
+        ftp->Abort();
+    });
+    const std::string local = TempFile("never.bin");
+    bool isAbort = false;
+    RaisedAs<EAbortError>([&] { ftp->Download("f.bin", local); }, &isAbort);
+    EXPECT_TRUE(isAbort) << "the FTP client's cancel path, not a failed data connection";
+    EXPECT_EQ(ftp->DataSocket, nullptr);
+    EXPECT_FALSE(FileExists(local));
+    EXPECT_TRUE(ftp->Connected);
+    EXPECT_EQ(ftp->GetCurrentDir(), "/") << "the next command works";
 }
 
 TEST_F(Scripted, DownloadRestoreAppendsFromTheLocalSize) {

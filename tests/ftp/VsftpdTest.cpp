@@ -55,7 +55,7 @@ TEST_F(Vsftpd, LoginDirectoriesAndQuit) {
     EXPECT_TRUE(rec.Saw("QUIT"));
     EXPECT_TRUE(rec.Saw("221 Goodbye."));
     // Not connected any more: operations say so.
-    EXPECT_EQ(RaisedAs<Exception>([&] { ftp.ChangeDir("sub"); }), "Not Connected");
+    EXPECT_EQ(RaisedAs<Exception>([&] { ftp.ChangeDir("sub"); }), std::string(SockText::NotConnected));
     // And the same object logs in again.
     ftp.Connect();
     EXPECT_TRUE(ftp.Connected);

@@ -110,7 +110,7 @@ TEST(PsockConnect, DottedAddressConnectsWithoutLookup) {
     EXPECT_TRUE(me.empty() || inet_addr(me.c_str()) != INADDR_NONE) << me;
     EXPECT_EQ(s.ReadLn(), "220 ready\r\n");
     EXPECT_EQ(s.GetPortString(), peerSide);
-    EXPECT_EQ(Raised([&] { s.Connect(); }), "Already connected");
+    EXPECT_EQ(Raised([&] { s.Connect(); }), std::string(SockText::AlreadyConnected));
     s.Disconnect();
     EXPECT_FALSE(s.Connected);
 }
@@ -138,19 +138,19 @@ TEST(PsockConnect, LookupErrorConsultsOnInvalidHostOnce) {
     s.TimeOut = 5000;
 
     s.Host = "unknown.norv.test";
-    EXPECT_EQ(Raised([&] { s.Connect(); }), "Null Remote Address") << "no handler";
+    EXPECT_EQ(Raised([&] { s.Connect(); }), std::string(SockText::NullAddress)) << "no handler";
 
     int asked = 0;
     s.OnInvalidHost = [&](bool& handled) {
         ++asked;
         handled = true;  // but the host stays unresolvable
     };
-    EXPECT_EQ(Raised([&] { s.Connect(); }), "Null Remote Address");
+    EXPECT_EQ(Raised([&] { s.Connect(); }), std::string(SockText::NullAddress));
     EXPECT_EQ(asked, 1);
 
     asked = 0;
     s.OnInvalidHost = [&](bool&) { ++asked; };
-    EXPECT_EQ(Raised([&] { s.Connect(); }), "Null Remote Address") << "handler left Handled false";
+    EXPECT_EQ(Raised([&] { s.Connect(); }), std::string(SockText::NullAddress)) << "handler left Handled false";
     EXPECT_EQ(asked, 1);
 
     asked = 0;
@@ -167,15 +167,15 @@ TEST(PsockConnect, LookupErrorConsultsOnInvalidHostOnce) {
 TEST(PsockConnect, HostNameLongerThan127IsRefused) {
     TPowersock s(nullptr);
     s.Host = std::string(120, 'a') + ".norv.test";
-    EXPECT_EQ(Raised([&] { s.ResolveRemoteHost(); }), "Host Lookup Failed");
+    EXPECT_EQ(Raised([&] { s.ResolveRemoteHost(); }), std::string(SockText::LookupFailed));
     EXPECT_EQ(s.RemoteAddress.sin_addr.s_addr, 0u);
     int asked = 0;
     s.OnInvalidHost = [&](bool&) { ++asked; };
-    EXPECT_EQ(Raised([&] { s.Connect(); }), "Null Remote Address");
+    EXPECT_EQ(Raised([&] { s.Connect(); }), std::string(SockText::NullAddress));
     EXPECT_EQ(asked, 1) << "a refused name counts as a failed look-up";
     s.Proxy = std::string(200, 'b');
     s.Host = "127.0.0.1";
-    EXPECT_EQ(Raised([&] { s.ResolveRemoteHost(); }), "Host Lookup Failed") << "the proxy name is the one looked up";
+    EXPECT_EQ(Raised([&] { s.ResolveRemoteHost(); }), std::string(SockText::LookupFailed)) << "the proxy name is the one looked up";
 }
 
 TEST(PsockConnect, SilentAddressTimesOutThenTheObjectConnectsAgain) {
@@ -187,7 +187,7 @@ TEST(PsockConnect, SilentAddressTimesOutThenTheObjectConnectsAgain) {
     s.Port = 21;
     s.TimeOut = 400;
     DWORD t0 = GetTickCount();
-    EXPECT_EQ(Raised([&] { s.Connect(); }), "Connection Timed out");
+    EXPECT_EQ(Raised([&] { s.Connect(); }), std::string(SockText::ConnectTimedOut));
     DWORD took = GetTickCount() - t0;
     EXPECT_GE(took, 350u);
     EXPECT_LT(took, 3000u);
@@ -213,7 +213,7 @@ TEST(PsockConnect, TimeOutZeroWaitsUntilCancelFromATimerHandler) {
     s.TimeOut = 0;
     After cancel(700, [&] { s.Cancel(); });
     DWORD t0 = GetTickCount();
-    EXPECT_EQ(Raised([&] { s.Connect(); }), "Connection Canceled");
+    EXPECT_EQ(Raised([&] { s.Connect(); }), std::string(SockText::ConnectCanceled));
     EXPECT_GE(GetTickCount() - t0, 650u) << "no time limit of its own";
     EXPECT_EQ(failed, 1);
     EXPECT_FALSE(s.TimedOut);
@@ -226,7 +226,7 @@ TEST(PsockConnect, RefusedConnectFailsAndTheObjectConnectsAgain) {
     s.Host = "127.0.0.1";
     s.Port = peer::FreePort();
     s.TimeOut = 5000;
-    EXPECT_EQ(Raised([&] { s.Connect(); }), "Connection Failed");
+    EXPECT_EQ(Raised([&] { s.Connect(); }), std::string(SockText::ConnectFailed));
     EXPECT_EQ(failed, 1);
     Peer p("127.0.0.1", 0, Greeter("220 up\r\n"));
     s.Port = p.Port();
@@ -254,9 +254,9 @@ TEST(PsockConnect, PeerCloseThenNewConnectOnTheSameObject) {
     EXPECT_EQ(s.ReadLn(), "bye\r\n");
     EXPECT_TRUE(Within(5000, [&] { return !s.Connected; }));
     EXPECT_EQ(disconnects, 1);
-    EXPECT_EQ(Raised([&] { s.ReadLn(); }), "Connection closed by peer") << "no line can come any more";
+    EXPECT_EQ(Raised([&] { s.ReadLn(); }), std::string(SockText::PeerClosed)) << "no line can come any more";
     EXPECT_EQ(s.Read(0), "partial") << "what the peer sent before closing stays readable";
-    EXPECT_EQ(Raised([&] { s.Writeln("x"); }), "Not Connected");
+    EXPECT_EQ(Raised([&] { s.Writeln("x"); }), std::string(SockText::NotConnected));
 
     s.Connect();
     EXPECT_EQ(s.ReadLn(), "again\r\n");
@@ -272,13 +272,13 @@ TEST(PsockWait, TerminationEndsWaitsWithTheirCancelExceptions) {
     s.Connect();
     {
         After quit(200, [] { Application->Terminate(); });
-        EXPECT_EQ(Raised([&] { s.ReadLn(); }), "Socket readln aborted");
+        EXPECT_EQ(Raised([&] { s.ReadLn(); }), std::string(SockText::ReadLnAborted));
     }
     Application->Terminated = false;
     s.Canceled = false;
     {
         After quit(200, [] { Application->Terminate(); });
-        EXPECT_EQ(Raised([&] { s.Read(10); }), "Socket send aborted");
+        EXPECT_EQ(Raised([&] { s.Read(10); }), std::string(SockText::SendAborted));
         EXPECT_FALSE(s.Canceled) << "Read clears its cancel";
     }
     Application->Terminated = false;
@@ -287,8 +287,69 @@ TEST(PsockWait, TerminationEndsWaitsWithTheirCancelExceptions) {
         t.Host = Silent();
         t.Port = 21;
         After quit(200, [] { Application->Terminate(); });
-        EXPECT_EQ(Raised([&] { t.Connect(); }), "Connection Canceled");
+        EXPECT_EQ(Raised([&] { t.Connect(); }), std::string(SockText::ConnectCanceled));
         Application->Terminated = false;
+    }
+}
+
+// What code branches on: the kind of each failure, and that every cancel is
+// an EAbortError that leaves the flag clear for the next operation.
+TEST(PsockErrors, FailuresCarryTheirKindAndEveryCancelIsSpent) {
+    Peer closer("127.0.0.1", 0, [](SOCKET c) { peer::SendAll(c, "no line end"); });
+    Peer listening("127.0.0.1", 0, Greeter("hello\r\n"));
+    TPowersock ended(nullptr), connected(nullptr), refused(nullptr), busy(nullptr), lonely(nullptr), named(nullptr);
+    ended.Host = connected.Host = refused.Host = "127.0.0.1";
+    ended.Port = closer.Port();
+    ended.Connect();
+    connected.Port = listening.Port();
+    connected.Connect();
+    refused.Port = peer::FreePort();
+    busy.Port = listening.Port();
+    named.Host = std::string(200, 'n');
+    lonely.Port = 0;
+    lonely.Listen(true);
+    std::vector<std::pair<TPowersock*, std::function<void()>>> cancelled = {
+        {&lonely, [&] { lonely.Accept(); }},
+        {&connected, [&] { connected.ReadLn(); }},
+        {&connected, [&] { connected.Read(100); }},
+    };
+
+    struct Case {
+        const char* name;
+        std::function<void()> fn;
+        TSockErrorKind kind;
+    };
+    const std::vector<Case> cases = {
+        {"refused connect", [&] { refused.Connect(); }, TSockErrorKind::ConnectFailed},
+        {"connect while connected", [&] { connected.Connect(); }, TSockErrorKind::AlreadyConnected},
+        {"address in use", [&] { busy.Listen(true); }, TSockErrorKind::Winsock},
+        {"name too long", [&] { named.ResolveRemoteHost(); }, TSockErrorKind::LookupFailed},
+        {"line cut by the close", [&] { ended.ReadLn(); }, TSockErrorKind::PeerClosed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TSockErrorKind got = TSockErrorKind::Other;
+        try {
+            c.fn();
+            ADD_FAILURE() << "nothing raised";
+        } catch (const ESockError& e) {
+            got = e.Kind;
+            if (got == TSockErrorKind::Winsock) EXPECT_EQ(e.Code, WSAEADDRINUSE);
+        }
+        EXPECT_EQ(got, c.kind);
+    }
+    EXPECT_EQ(connected.ReadLn(), "hello\r\n");
+    for (auto& c : cancelled) {
+        After cancel(100, [&] { c.first->Cancel(); });
+        bool isAbort = false;
+        try {
+            c.second();
+        } catch (const EAbortError& e) {
+            isAbort = e.Kind == TSockErrorKind::Cancelled;
+        } catch (...) {
+        }
+        EXPECT_TRUE(isAbort);
+        EXPECT_FALSE(c.first->Canceled) << "the exception carries the cancel";
     }
 }
 

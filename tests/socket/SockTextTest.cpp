@@ -5,10 +5,38 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "SockText.h"
 
 namespace {
+
+// The one place where the socket layer's own error texts are pinned word for
+// word (users and callers have always seen them so, the misspelt start-up
+// text included); other tests compare with the constants or the kinds.
+TEST(SockText, ErrorTextsStayWordForWord) {
+    const std::pair<const char*, const char*> rows[] = {
+        {SockText::StartupFailed, "Initializaton of windows sockets failed"},
+        {SockText::AlreadyConnected, "Already connected"},
+        {SockText::LookupTimedOut, "Host Lookup Timed Out"},
+        {SockText::LookupCanceled, "Host Lookup Canceled"},
+        {SockText::LookupFailed, "Host Lookup Failed"},
+        {SockText::NullAddress, "Null Remote Address"},
+        {SockText::ConnectTimedOut, "Connection Timed out"},
+        {SockText::ConnectCanceled, "Connection Canceled"},
+        {SockText::ConnectFailed, "Connection Failed"},
+        {SockText::SendAborted, "Socket send aborted"},
+        {SockText::ReadLnAborted, "Socket readln aborted"},
+        {SockText::CaptureAborted, "Socket capture aborted"},
+        {SockText::AcceptCanceled, "Accepting Canceled"},
+        {SockText::DataConnectionFailed, "Error creating Data Connection"},
+        {SockText::PeerClosed, "Connection closed by peer"},
+        {SockText::LineTooLong, "Reply line too long"},
+        {SockText::NotConnected, "Not Connected"},
+        {SockText::ServerTimedOut, "Timed out waiting for the server"},
+    };
+    for (const auto& r : rows) EXPECT_STREQ(r.first, r.second);
+}
 
 TEST(WinsockMessage, TableHasItsRowsInOrderWithShortTexts) {
     EXPECT_EQ(WinsockMessage[0].Code, 10004);

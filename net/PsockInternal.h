@@ -1,0 +1,49 @@
+// What the parts of TPowersock share and nobody else needs: the pace of the
+// passes, the transfer blocks, and two small helpers.
+#pragma once
+#include "Psock.h"
+
+#include <functional>
+#include <utility>
+
+namespace psock {
+
+inline bool FitsHandle(SOCKET s) { return s != INVALID_SOCKET && s < static_cast<SOCKET>(NoSocket); }
+
+// Timer of the connection window that resumes passes put off (see PutOff).
+constexpr UINT_PTR kResumeTimer = 2;
+constexpr UINT kResumeDelay = 10;
+// Paint and timer messages wait at most this long for a streaming connection.
+constexpr DWORD kGiveWayEvery = 50;
+constexpr DWORD kLookEvery = 5;
+// Longest a receive or send pass runs while the socket keeps up.
+constexpr DWORD kPassSlice = 8;
+// A captured file is written, and a sent file read, in blocks of this size.
+constexpr size_t kFileBlock = 1 << 20;
+// Most bytes one recv takes into a captured file, and one send takes from a
+// file: fewer calls, each of which under Wine is a round trip.
+constexpr size_t kCaptureRecv = 256 << 10;
+constexpr int32_t kFileSend = 256 << 10;
+// Receive buffer asked for while a file is captured: with the default the
+// sender waits for the window whenever a pass comes late. (Sends keep the
+// default: a larger send buffer measured no faster.)
+constexpr int kTransferSocketBuffer = 4 << 20;
+
+inline int32_t AddWrapping(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+// Runs its clean-up however the scope is left: transfers clear their flags
+// and give back the connection's own buffer on every path.
+class TAtExit {
+public:
+    explicit TAtExit(std::function<void()> f) : f_(std::move(f)) {}
+    TAtExit(const TAtExit&) = delete;
+    TAtExit& operator=(const TAtExit&) = delete;
+    ~TAtExit() { f_(); }
+
+private:
+    std::function<void()> f_;
+};
+
+}  // namespace psock

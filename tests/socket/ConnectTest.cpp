@@ -334,7 +334,9 @@ TEST(PsockErrors, FailuresCarryTheirKindAndEveryCancelIsSpent) {
             ADD_FAILURE() << "nothing raised";
         } catch (const ESockError& e) {
             got = e.Kind;
-            if (got == TSockErrorKind::Winsock) EXPECT_EQ(e.Code, WSAEADDRINUSE);
+            if (got == TSockErrorKind::Winsock) {
+                EXPECT_EQ(e.Code, WSAEADDRINUSE);
+            }
         }
         EXPECT_EQ(got, c.kind);
     }

@@ -13,6 +13,11 @@ cp "$bin/NorvUpdate.exe" "$bin/Romwrite.exe" "$bin/unzip32.dll" "$state/app/"
 cp "$bin/sim/Romscope.dll" "$bin/sites/e2e/NorvSite.dll" "$state/app/"
 "$nosocket" /usr/lib/wine/wineserver -f -p >/dev/null 2>&1 &
 server=$!
+# A Wine program that finds no server starts an ordinary one, with working
+# sockets: start none before this server listens (its socket appears in the
+# folder it changes to).
+for _ in $(seq 1 200); do [ -S "/proc/$server/cwd/socket" ] && break; sleep 0.05; done
+[ -S "/proc/$server/cwd/socket" ] || { echo "the socket-less wineserver did not start" >&2; exit 1; }
 /usr/lib/wine/wine64 cmd.exe /c exit </dev/null >/dev/null 2>&1
 (cd "$state/app" && "$root/scripts/wine.sh" "$state/app/NorvUpdate.exe") &
 wizard=$!

@@ -10,8 +10,6 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 exe="$1"
 loader=/usr/lib/wine/wine64
 if [ -f "$exe" ]; then
-  off=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
-  machine=$(od -An -tx2 -j$((off + 4)) -N2 "$exe" | tr -d ' ')
-  if [ "$machine" = "014c" ]; then loader=/usr/lib/wine/wine; fi
+  if [ "$(bash "$root/scripts/pe-machine.sh" "$exe")" = "014c" ]; then loader=/usr/lib/wine/wine; fi
 fi
 exec "$loader" "$@"

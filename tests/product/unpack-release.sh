@@ -16,8 +16,7 @@ for f in NorvUpdate.exe Romscope.dll NorvSite.dll Romwrite.exe unzip32.dll; do
 done
 # The release is the 32-bit product: every file a PE32 (i386) image.
 for f in "$dest"/NorvUpdate/*; do
-  off=$(od -An -tu4 -j60 -N4 "$f" | tr -d ' ')
-  machine=$(od -An -tx2 -j$((off + 4)) -N2 "$f" | tr -d ' ')
+  machine=$(bash "$(dirname "$0")/../../scripts/pe-machine.sh" "$f")
   [ "$machine" = "014c" ] || { echo "$(basename "$f") is not a 32-bit image (machine $machine)" >&2; missing=1; }
 done
 exit $missing

@@ -10,7 +10,7 @@ CMAKE_COMMON = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 all: build
 
 deps:
-	@bash scripts/deps.sh
+	@BUILD=$(BUILD) bash scripts/deps.sh
 
 build: build-native build-win64 build-win32
 
@@ -34,6 +34,7 @@ build-win32:
 # The product stage of the tests runs the release archive, so dist comes first.
 # The demo runs too, driven (no display), so the main job stays true.
 test: deps
+	@echo "=== make test on this machine: $$(BUILD=$(BUILD) bash scripts/run32.sh)"
 	@$(MAKE) --no-print-directory build
 	@bash scripts/dist.sh
 	@echo "=== the demo, driven"

@@ -31,7 +31,13 @@ else
   done
 fi
 
+# The current i386 emulator, into the build tree (a no-op once it is there).
+# Only a machine whose kernel lacks 32-bit support needs it: scripts/run32.sh
+# says so, and falls back to the machine's qemu-user, when it is missing.
+fetch_qemu() { bash "$(dirname "${BASH_SOURCE[0]}")/qemu.sh" || true; }
+
 if [ ${#missing[@]} -eq 0 ]; then
+  fetch_qemu
   exit 0
 fi
 
@@ -51,3 +57,4 @@ if ! $SUDO apt-get install -y -q --no-install-recommends "${PKGS[@]}"; then
   rel=$(. /etc/os-release; echo "${VERSION_CODENAME:-bookworm}")
   $SUDO apt-get install -y -q --no-install-recommends -o APT::Default-Release="$rel" "${PKGS[@]}"
 fi
+fetch_qemu

@@ -22,6 +22,7 @@
 #include "FtpReply.h"
 #include "Qvftp.h"
 #include "QvftpArgs.h"
+#include "SockFailure.h"
 #include "ToolConsole.h"
 
 namespace {
@@ -74,13 +75,6 @@ bool StartsWithReplyCode(const std::string& text) {
            std::isdigit(static_cast<unsigned char>(text[1])) && std::isdigit(static_cast<unsigned char>(text[2]));
 }
 
-// Wine gives a program a display through its X11 driver; with none (DISPLAY
-// unset) no window can be made, the socket's hidden window neither.
-bool NoDisplay() {
-    char buf[8];
-    return GetEnvironmentVariableA("DISPLAY", buf, sizeof buf) == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND;
-}
-
 // The one failure line (without "qvftp: "): what failed, where and why. It
 // branches on the exception's type and the socket error's kind; the texts
 // are the components' own and are only shown.
@@ -88,8 +82,7 @@ std::string DescribeFailure(const std::exception& failure, const TTrail& trail, 
                             int32_t serverWaitMs) {
     const std::string text = StripLineEnd(failure.what());
     const std::string where = trail.Where();
-    if (const auto* passive = dynamic_cast<const EPassiveError*>(&failure)) {
-        (void)passive;
+    if (dynamic_cast<const EPassiveError*>(&failure)) {
         const std::string context = StartsWithReplyCode(text) ? "the answer to " + trail.command + " from " + where
                                                                : where;
         return "passive mode failed: " + text + " (" + context + "; -A tries active mode)";
@@ -107,34 +100,12 @@ std::string DescribeFailure(const std::exception& failure, const TTrail& trail, 
         return "cannot read the local file " + args.local + ": " + text;
     const auto* sock = dynamic_cast<const ESockError*>(&failure);
     if (!sock) return text + " (" + where + trail.After() + ")";
-    const std::string after = " after " + std::to_string(trail.Elapsed()) + " ms";
-    switch (sock->Kind) {
-    case TSockErrorKind::StartupFailed:
-        if (NoDisplay())
-            return "no display: Wine needs one for the socket's hidden window (" + text +
-                   "); run under xvfb-run, or choose Wine's null display driver: wine reg add "
-                   "\"HKCU\\Software\\Wine\\Drivers\" /v Graphics /d null";
-        return text;
-    case TSockErrorKind::LookupFailed:
-        return "Could not resolve host: " + trail.host;
-    case TSockErrorKind::LookupTimedOut:
-        return "Could not resolve host: " + trail.host + " (Resolving timed out" + after + ")";
-    default:
-        break;
+    if (sock->Kind == TSockErrorKind::StartupFailed) {
+        const std::string noDisplay = NoDisplayLine(text);
+        return noDisplay.empty() ? text : noDisplay;
     }
-    if (!trail.connected) {
-        switch (sock->Kind) {
-        case TSockErrorKind::ConnectFailed:
-            return "Failed to connect to " + where + after + ": Couldn't connect to server" +
-                   (sock->Code ? " (" + WinsockErrorText(static_cast<uint16_t>(sock->Code)) + ")" : std::string());
-        case TSockErrorKind::Winsock:
-            return "Failed to connect to " + where + after + ": Couldn't connect to server (" + text + ")";
-        case TSockErrorKind::TimedOut:
-            return "Failed to connect to " + where + after + ": Timeout was reached";
-        default:
-            break;
-        }
-    }
+    const std::string early = ConnectFailureLine(*sock, trail.host, trail.port, trail.Elapsed(), trail.connected);
+    if (!early.empty()) return early;
     const std::string waiting = trail.command.empty() ? "waiting for the greeting" : "waiting after " + trail.command;
     switch (sock->Kind) {
     case TSockErrorKind::TimedOut:

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Forms.h"
+#include "PsockCounts.h"
 #include "PsockInternal.h"
 
 using namespace psock;
@@ -46,6 +47,7 @@ void TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 if (!sendDeferred_) KillTimer(WindowHandle, kResumeTimer);
                 char area[SocketChunk];
                 while (!Canceled) {
+                    if (PsockCounting) ++PsockCounts.recvCalls;
                     int n = recv(SocketHandle, area, sizeof(area), 0);
                     if (n <= 0) break;
                     AppendReceived(area, n);
@@ -127,6 +129,8 @@ void TPowersock::AppendReceived(const char* data, int n) {
         // A captured file is written in large blocks.
         if (captureFill_ + static_cast<size_t>(n) > kFileBlock) FlushCaptureBlock();
         if (static_cast<size_t>(n) > kFileBlock) {
+            if (PsockCounting) ++PsockCounts.fileWrites;
+            TCountTime t(PsockCounts.fileSeconds);
             InBuffer->Seek(0, TStream::soEnd);
             if (InBuffer->Write(data, n) != n) streamError_ = true;
             return;
@@ -191,9 +195,15 @@ void TPowersock::ReadToStream() {
             into = captureBlock_.get() + captureFill_;
             want = static_cast<int>(kCaptureRecv);
         }
-        int n = recv(SocketHandle, into, want, 0);
+        int n;
+        {
+            if (PsockCounting) ++PsockCounts.recvCalls;
+            TCountTime t(PsockCounts.recvSeconds);
+            n = recv(SocketHandle, into, want, 0);
+        }
         if (n == SOCKET_ERROR) {
             LastErrorNo = WSAGetLastError();
+            if (PsockCounting && LastErrorNo == WSAEWOULDBLOCK) ++PsockCounts.recvWouldBlock;
             std::string text = SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
             Fire(OnError, this, static_cast<uint16_t>(LastErrorNo), text);
             break;
@@ -260,7 +270,13 @@ void TPowersock::WriteFromStream() {
             data = outMem_->Memory();
             got = static_cast<int32_t>(std::min<int64_t>(SocketChunk, size));
         }
-        int sent = send(SocketHandle, data, got, 0);
+        int sent;
+        {
+            if (PsockCounting) ++PsockCounts.sendCalls;
+            TCountTime t(PsockCounts.sendSeconds);
+            sent = send(SocketHandle, data, got, 0);
+        }
+        if (PsockCounting && sent != got) ++PsockCounts.sendShort;
         if (sent == SOCKET_ERROR) {
             LastErrorNo = WSAGetLastError();
             if (!StreamFromFile) OutBuffer->SetPosition(0);
@@ -290,6 +306,8 @@ void TPowersock::WriteFromStream() {
 }
 
 void TPowersock::CountPackets(int n, int32_t& count, const TNotifyEvent& event) {
+    TCountTime t(PsockCounts.eventSeconds);
+    if (PsockCounting) PsockCounts.packetEvents += n == 0 ? 1 : (n + SocketChunk - 1) / SocketChunk;
     if (n == 0) {
         Fire(event, this);
         return;
@@ -306,6 +324,8 @@ bool TPowersock::NextSendBlock(int64_t from) {
     const int64_t have = static_cast<int64_t>(sendBlock_.size());
     if (from >= sendBlockFrom_ && from < sendBlockFrom_ + have) return true;
     sendBlock_.resize(kFileBlock);
+    if (PsockCounting) ++PsockCounts.fileReads;
+    TCountTime t(PsockCounts.fileSeconds);
     OutBuffer->SetPosition(from);
     int32_t got = OutBuffer->Read(sendBlock_.data(), static_cast<int32_t>(kFileBlock));
     sendBlock_.resize(got > 0 ? static_cast<size_t>(got) : 0);
@@ -323,6 +343,8 @@ void TPowersock::DropFileBlocks() {
 
 void TPowersock::FlushCaptureBlock() {
     if (captureFill_ == 0) return;
+    if (PsockCounting) ++PsockCounts.fileWrites;
+    TCountTime t(PsockCounts.fileSeconds);
     InBuffer->Seek(0, TStream::soEnd);
     const int32_t n = static_cast<int32_t>(captureFill_);
     if (InBuffer->Write(captureBlock_.get(), n) != n) streamError_ = true;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Forms.h"
+#include "PsockCounts.h"
 #include "FtpReply.h"
 #include "Qvftp.h"
 #include "QvftpArgs.h"
@@ -35,7 +36,8 @@ int64_t FileSize(const std::string& path) {
     return (static_cast<int64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
 }
 
-void PrintStats() {
+void PrintStats(int64_t moved) {
+    if (PsockCounting) std::fprintf(stderr, "%s\n", PsockCountsText(moved).c_str());
     if (!std::getenv("NORV_QVFTP_STATS")) return;
     PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof(pmc);
@@ -59,6 +61,7 @@ int main(int argc, char** argv) {
     Application->Initialize();
 
     int rc = 0;
+    int64_t moved = 0;  // bytes of the get or put, for the counters
     try {
         TQVFTP ftp(nullptr);
         ftp.Host = args.host;
@@ -94,6 +97,7 @@ int main(int argc, char** argv) {
         };
         ftp.OnPacketSent = [&](TObject*) { progress(ftp.GetBytesSent()); };
         auto done = [&](int64_t bytes) {
+            moved = bytes;
             std::fprintf(stderr, "\r%s   \n", FormatProgress(bytes, -1, Seconds(start)).c_str());
             progressShown = false;
         };
@@ -145,6 +149,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "\nqvftp: %s\n", StripLineEnd(e.what()).c_str());
         rc = 1;
     }
-    PrintStats();
+    PrintStats(moved);
     return rc;
 }

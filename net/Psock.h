@@ -279,6 +279,9 @@ private:
     bool CaptureInto(int32_t count, const std::function<int64_t()>& have,
                      const std::function<void(const char*, size_t)>& put);
     void AppendReceived(const char* data, int n);
+    // One recv: into the capture block during CaptureFile, else a chunk into
+    // InBuffer. Returns recv's result; want is what it asked for.
+    int ReceiveOnce(int& want);
     // Posts MsgReadMore unless one is on its way.
     void PostReadMore();
     // Posts a receive pass when read is set and a send pass when send is,

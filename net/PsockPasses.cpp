@@ -45,12 +45,10 @@ void TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 // Everything still queued is taken now; nothing is put off any more.
                 readDeferred_ = false;
                 if (!sendDeferred_) KillTimer(WindowHandle, kResumeTimer);
-                char area[SocketChunk];
                 while (!Canceled) {
-                    if (PsockCounting) ++PsockCounts.recvCalls;
-                    int n = recv(SocketHandle, area, sizeof(area), 0);
+                    int want = 0;
+                    const int n = ReceiveOnce(want);
                     if (n <= 0) break;
-                    AppendReceived(area, n);
                     if (TransferActive) BytesRcvd = AddWrapping(BytesRcvd, n);
                 }
                 Connected = false;
@@ -165,6 +163,30 @@ void TPowersock::PostPasses(bool& read, bool& send) {
     }
 }
 
+int TPowersock::ReceiveOnce(int& want) {
+    // Into a file: straight into the block that goes to the file, as much as
+    // the block has room for (it goes to the file whole), more than a chunk
+    // at a time. Else a chunk, appended to the buffer.
+    char area[SocketChunk];
+    char* into = area;
+    want = SocketChunk;
+    if (captureToBlock_) {
+        if (captureFill_ == kFileBlock) FlushCaptureBlock();
+        into = captureBlock_.get() + captureFill_;
+        want = static_cast<int>(std::min(kCaptureRecv, kFileBlock - captureFill_));
+    }
+    int n;
+    {
+        if (PsockCounting) ++PsockCounts.recvCalls;
+        TCountTime t(PsockCounts.recvSeconds);
+        n = recv(SocketHandle, into, want, 0);
+    }
+    if (n <= 0) return n;
+    if (into == area) AppendReceived(area, n);
+    else captureFill_ += static_cast<size_t>(n);
+    return n;
+}
+
 void TPowersock::ReadToStream() {
     if (Canceled && SocketHandle != NoSocket) WSAAsyncSelect(SocketHandle, WindowHandle, 0, 0);
     if (holdReceive_) {
@@ -179,28 +201,15 @@ void TPowersock::ReadToStream() {
     if (readDeferred_ || PutOff(readDeferred_, true)) return;
     InHandler = true;
     StatusMessage(8, "ReadToStream");
-    // A pass takes what the socket has ready, a chunk at a time, for as long
-    // as full chunks keep coming and the time slice lasts: each pass costs a
-    // message round trip, which under Wine is worth more than the recv.
+    // A pass takes what the socket has ready (a chunk at a time, or up to
+    // kCaptureRecv into a file), for as long as full reads keep coming and
+    // the time slice lasts: each pass costs a message round trip, which under
+    // Wine is worth more than the recv.
     const DWORD start = GetTickCount();
     bool stored = false;
     for (;;) {
-        // Into a file, straight into the block that goes to the file, and
-        // more than a chunk at a time.
-        char area[SocketChunk];
-        char* into = area;
-        int want = SocketChunk;
-        if (captureToBlock_) {
-            if (kFileBlock - captureFill_ < kCaptureRecv) FlushCaptureBlock();
-            into = captureBlock_.get() + captureFill_;
-            want = static_cast<int>(kCaptureRecv);
-        }
-        int n;
-        {
-            if (PsockCounting) ++PsockCounts.recvCalls;
-            TCountTime t(PsockCounts.recvSeconds);
-            n = recv(SocketHandle, into, want, 0);
-        }
+        int want = 0;
+        const int n = ReceiveOnce(want);
         if (n == SOCKET_ERROR) {
             LastErrorNo = WSAGetLastError();
             if (PsockCounting && LastErrorNo == WSAEWOULDBLOCK) ++PsockCounts.recvWouldBlock;
@@ -208,8 +217,6 @@ void TPowersock::ReadToStream() {
             Fire(OnError, this, static_cast<uint16_t>(LastErrorNo), text);
             break;
         }
-        if (into == area) AppendReceived(area, n);
-        else captureFill_ += static_cast<size_t>(n);
         if (TransferActive) CountPackets(n, BytesRcvd, OnPacketRecvd);
         stored = true;
         if (waitCondition_ && n > 0 && (*waitCondition_)()) waitSatisfied_ = true;

@@ -278,8 +278,7 @@ private:
     // closed and nothing is left). True when the peer closed short of count.
     bool CaptureInto(int32_t count, const std::function<int64_t()>& have,
                      const std::function<void(const char*, size_t)>& put);
-    void AppendReceived(const char* data, int n);
-    // One recv: into the capture block during CaptureFile, else a chunk into
+    // One recv: into the capture area during CaptureFile, else a chunk into
     // InBuffer. Returns recv's result; want is what it asked for.
     int ReceiveOnce(int& want);
     // Posts MsgReadMore unless one is on its way.
@@ -331,7 +330,7 @@ private:
     int64_t sendBase_ = 0;             // where in the file a SendFile started
     std::vector<char> sendBlock_;      // the block of the file being sent
     int64_t sendBlockFrom_ = 0;        // its offset in the file
-    std::unique_ptr<char[]> captureBlock_;  // received bytes of CaptureFile not yet written
+    std::unique_ptr<char[]> captureBlock_;  // received bytes of CaptureFile not yet written (kCaptureArea)
     size_t captureFill_ = 0;                // how many
     bool captureToBlock_ = false;
     bool winsockStarted_ = false;

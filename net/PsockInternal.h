@@ -26,6 +26,10 @@ constexpr size_t kFileBlock = 4 << 20;
 // buffer has room for.
 constexpr size_t kCaptureRecv = 1 << 20;
 constexpr int32_t kFileSend = 1 << 20;
+// A capture receives into an area of a block and one more recv, so that
+// every recv may ask for kCaptureRecv; the area is written once it holds a
+// block or more.
+constexpr size_t kCaptureArea = kFileBlock + kCaptureRecv;
 // Receive buffer asked for while a file is captured: with the default the
 // sender waits for the window whenever a pass comes late. (Sends keep the
 // default: a larger send buffer measured no faster.)

@@ -121,26 +121,6 @@ void TPowersock::ResumeDeferred() {
 // ===========================================================================
 // Receive and send passes
 
-void TPowersock::AppendReceived(const char* data, int n) {
-    if (n <= 0) return;
-    if (captureToBlock_) {
-        // A captured file is written in large blocks.
-        if (captureFill_ + static_cast<size_t>(n) > kFileBlock) FlushCaptureBlock();
-        if (static_cast<size_t>(n) > kFileBlock) {
-            if (PsockCounting) ++PsockCounts.fileWrites;
-            TCountTime t(PsockCounts.fileSeconds);
-            InBuffer->Seek(0, TStream::soEnd);
-            if (InBuffer->Write(data, n) != n) streamError_ = true;
-            return;
-        }
-        std::memcpy(captureBlock_.get() + captureFill_, data, n);
-        captureFill_ += n;
-        return;
-    }
-    InBuffer->Seek(0, TStream::soEnd);
-    if (InBuffer->Write(data, n) != n) streamError_ = true;
-}
-
 void TPowersock::PostReadMore() {
     // One MsgReadMore on its way is enough.
     if (!readMorePosted_) readMorePosted_ = PostMessageA(WindowHandle, MsgReadMore, 0, 0) != 0;
@@ -164,16 +144,16 @@ void TPowersock::PostPasses(bool& read, bool& send) {
 }
 
 int TPowersock::ReceiveOnce(int& want) {
-    // Into a file: straight into the block that goes to the file, as much as
-    // the block has room for (it goes to the file whole), more than a chunk
-    // at a time. Else a chunk, appended to the buffer.
+    // Into a file: straight into the capture area, up to kCaptureRecv at a
+    // time; the area goes to the file once it holds a block. Else a chunk,
+    // appended to the buffer.
     char area[SocketChunk];
     char* into = area;
     want = SocketChunk;
     if (captureToBlock_) {
-        if (captureFill_ == kFileBlock) FlushCaptureBlock();
+        if (captureFill_ >= kFileBlock) FlushCaptureBlock();
         into = captureBlock_.get() + captureFill_;
-        want = static_cast<int>(std::min(kCaptureRecv, kFileBlock - captureFill_));
+        want = static_cast<int>(kCaptureRecv);
     }
     int n;
     {
@@ -182,8 +162,12 @@ int TPowersock::ReceiveOnce(int& want) {
         n = recv(SocketHandle, into, want, 0);
     }
     if (n <= 0) return n;
-    if (into == area) AppendReceived(area, n);
-    else captureFill_ += static_cast<size_t>(n);
+    if (into != area) {
+        captureFill_ += static_cast<size_t>(n);
+        return n;
+    }
+    InBuffer->Seek(0, TStream::soEnd);
+    if (InBuffer->Write(area, n) != n) streamError_ = true;
     return n;
 }
 

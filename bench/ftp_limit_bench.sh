@@ -16,7 +16,7 @@
 # (qvftp and ftploop: from the data connection's set-up to the closing reply;
 # curl: size / (total - pretransfer time)), the ratios qvftp/ftploop and
 # qvftp/curl, and the median wall-clock throughput of the whole command
-# (including Wine's start-up). Then the peak working set and maximum RSS of
+# (including Wine's start-up; stderr goes to a file, see run). Then the peak working set and maximum RSS of
 # qvftp.exe for 16 MiB and SIZE_MB MiB, get and put. Loopback's load average
 # is printed with each table: the machine's other work shifts the figures.
 # Must run as root inside the test namespace:
@@ -47,6 +47,7 @@ head -c $((16 * 1048576)) "$file" > "$work/root/small16.bin"
 bytes=$(stat -c %s "$file")
 out=$work/out/bench.bin
 stored=$work/root/incoming/up.bin
+errf=$work/out/stderr.txt
 win() { echo "Z:${1//\//\\}"; }
 
 vs_lo=$build/bench/ftp-limit-vsftpd-lo
@@ -75,9 +76,12 @@ run() {
     if [ "$way" = get ]; then args=(get "${mode_arg[@]}" "$host" /bench.bin "$(win "$out")")
     elif [ "$tool" = qvftp ]; then args=(put "${mode_arg[@]}" "$host" "$(win "$file")" incoming/up.bin)
     else args=(put "${mode_arg[@]}" "$host" incoming/up.bin "$(win "$file")"); fi
-    err=$(bash "$root/scripts/wine.sh" "$exe" "${args[@]}" 2>&1 >/dev/null) \
-      || { echo "ftp_limit_bench: $tool ($b) $way $mode failed: $err" >&2; exit 1; }
-    r=$(rate_of "$err")
+    # stderr into a file, not a pipe: the desktop process that Wine starts
+    # for the first windowed program keeps the program's stderr open for
+    # about a second after it has ended, and a pipe's reader would wait for it.
+    bash "$root/scripts/wine.sh" "$exe" "${args[@]}" >/dev/null 2>"$errf" \
+      || { echo "ftp_limit_bench: $tool ($b) $way $mode failed: $(cat "$errf")" >&2; exit 1; }
+    r=$(rate_of "$(cat "$errf")")
     ;;
   curl)
     [ "$mode" = passive ] || mode_arg=(--ftp-port -)
@@ -131,8 +135,9 @@ peak() {  # peak BUILD WAY FILE-NAME -> "working_set_KiB max_rss_KiB"
   rm -f "$out" "$stored"
   if [ "$way" = get ]; then args=(get -A "$lo_addr" "/$name" "$(win "$out")")
   else args=(put -A "$lo_addr" "$(win "$work/root/$name")" incoming/up.bin); fi
-  err=$(NORV_QVFTP_STATS=1 /usr/bin/time -f 'maxrss=%M' bash "$root/scripts/wine.sh" "$build/$b/bin/qvftp.exe" "${args[@]}" 2>&1 >/dev/null)
-  err=$(printf '%s\n' "$err" | tr -d '\r')
+  NORV_QVFTP_STATS=1 /usr/bin/time -o "$errf.time" -f 'maxrss=%M' bash "$root/scripts/wine.sh" "$build/$b/bin/qvftp.exe" \
+    "${args[@]}" >/dev/null 2>"$errf"
+  err=$(cat "$errf" "$errf.time" | tr -d '\r')
   echo "$(( $(printf '%s\n' "$err" | sed -n 's/^peak_working_set=//p') / 1024 )) $(printf '%s\n' "$err" | sed -n 's/^maxrss=//p')"
 }
 
@@ -157,16 +162,7 @@ bash "$root/scripts/vsftpd.sh" stop "$vs_lo"
 [ -z "${LOOPBACK_ONLY:-}" ] || exit 0
 
 # --- 2. shaped veth link into a namespace of its own -------------------------------
-ip netns add "$ns"
-ip link add nfl0 type veth peer name nfl1
-ip link set nfl1 netns "$ns"
-ip addr add 198.18.25.1/24 dev nfl0
-ip link set nfl0 up
-ip -n "$ns" link set lo up
-ip -n "$ns" addr add 198.18.25.2/24 dev nfl1
-ip -n "$ns" link set nfl1 up
-if ! tc qdisc add dev nfl0 root tbf rate "$rate" burst 512kb latency 50ms 2>/dev/null ||
-   ! ip netns exec "$ns" tc qdisc add dev nfl1 root tbf rate "$rate" burst 512kb latency 50ms 2>/dev/null; then
+if ! shaped_link "$ns" nfl0 nfl1 198.18.25.1 198.18.25.2 "$rate" 512kb; then
   echo "shaped link: tc tbf is not available in this kernel; skipped"
   exit 0
 fi

@@ -180,6 +180,7 @@ void TPowersock::WaitFor(const std::function<bool()>& done) {
     const TDeadline* deadline = timeLimitOn_ ? &timeLimit_ : bound_;
     const bool* alive = boundAlive_;
     const TWaitEnd end = WaitUntil([&] { return done() || (alive && !*alive); }, &Canceled, deadline, [&] {
+        if (gatherDue_) Sleep(kGatherMs);
         ResumeDeferred();
         // What is pending (often the very pass that completes the wait) runs
         // first; the pass below then sleeps only if the wait goes on, and

@@ -30,6 +30,12 @@ constexpr int32_t kFileSend = 1 << 20;
 // every recv may ask for kCaptureRecv; the area is written once it holds a
 // block or more.
 constexpr size_t kCaptureArea = kFileBlock + kCaptureRecv;
+// A capture read that drained the socket with less than this lets the
+// socket gather for kGatherMs before the next read: on a fast link the next
+// notification comes at once, and reading every small bite costs a round
+// trip each (the buffer below holds far more than arrives meanwhile).
+constexpr size_t kGatherBelow = kCaptureRecv / 2;
+constexpr DWORD kGatherMs = 1;
 // Receive buffer asked for while a file is captured: with the default the
 // sender waits for the window whenever a pass comes late. (Sends keep the
 // default: a larger send buffer measured no faster.)

@@ -112,6 +112,7 @@ bool TPowersock::PutOff(bool& deferred, bool whenSatisfied) {
 }
 
 void TPowersock::ResumeDeferred() {
+    gatherDue_ = false;
     if (!readDeferred_ && !sendDeferred_) return;
     KillTimer(WindowHandle, kResumeTimer);
     waitSatisfied_ = false;
@@ -183,6 +184,15 @@ void TPowersock::ReadToStream() {
         return;
     }
     if (readDeferred_ || PutOff(readDeferred_, true)) return;
+    if (gather_ && captureToBlock_ && !Canceled) {
+        // Put off like a pass that gives way; the wait resumes it after
+        // kGatherMs (the timer, when no wait runs).
+        gather_ = false;
+        gatherDue_ = true;
+        readDeferred_ = true;
+        SetTimer(WindowHandle, kResumeTimer, kResumeDelay, nullptr);
+        return;
+    }
     InHandler = true;
     StatusMessage(8, "ReadToStream");
     // A pass takes what the socket has ready (a chunk at a time, or up to
@@ -206,7 +216,10 @@ void TPowersock::ReadToStream() {
         if (waitCondition_ && n > 0 && (*waitCondition_)()) waitSatisfied_ = true;
         // A short read has emptied the socket; Winsock notifies again when
         // more comes.
-        if (n < want) break;
+        if (n < want) {
+            gather_ = captureToBlock_ && static_cast<size_t>(n) < kGatherBelow;
+            break;
+        }
         if (Canceled || waitSatisfied_ || GetTickCount() - start >= kPassSlice ||
             PutOff(readDeferred_, true)) {
             // The rest is read in a later pass. One MsgReadMore on its way
@@ -325,6 +338,7 @@ bool TPowersock::NextSendBlock(int64_t from) {
 }
 
 void TPowersock::DropFileBlocks() {
+    gather_ = false;
     std::vector<char>().swap(sendBlock_);
     captureBlock_.reset();
     captureFill_ = 0;

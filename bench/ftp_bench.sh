@@ -25,10 +25,9 @@ ns=norvftpbench
 . "$root/bench/lib/ftp-common.sh"
 ftp_bench_prepare ftp_bench
 
-mkdir -p "$work/root" "$work/out"
+mkdir -p "$work/out"
+bench_files "$work/root" "$size_mb"
 file=$work/root/bench.bin
-random_file "$file" "$size_mb"
-head -c $((16 * 1048576)) "$file" > "$work/root/small16.bin"
 bytes=$(stat -c %s "$file")
 out=$work/out/bench.bin
 winout="Z:${out//\//\\}"

@@ -21,6 +21,14 @@ random_file() {
   fi
 }
 
+# bench_files DIR MB: DIR/bench.bin of MB MiB (kept between runs) and
+# DIR/small16.bin, its first 16 MiB (for the peak-memory figures).
+bench_files() {
+  mkdir -p "$1"
+  random_file "$1/bench.bin" "$2"
+  head -c $((16 * 1048576)) "$1/bench.bin" > "$1/small16.bin"
+}
+
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 mbps() { awk -v b="$1" -v t="$2" 'BEGIN {printf "%.1f", b / t / 1e6}'; }
 

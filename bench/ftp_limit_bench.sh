@@ -16,9 +16,10 @@
 # (qvftp and ftploop: from the data connection's set-up to the closing reply;
 # curl: size / (total - pretransfer time)), the ratios qvftp/ftploop and
 # qvftp/curl, and the median wall-clock throughput of the whole command
-# (including Wine's start-up; stderr goes to a file, see run). Then the peak working set and maximum RSS of
-# qvftp.exe for 16 MiB and SIZE_MB MiB, get and put. Loopback's load average
-# is printed with each table: the machine's other work shifts the figures.
+# (including Wine's start-up; stderr goes to a file, see run). Then the peak
+# working set and maximum RSS of qvftp.exe for 16 MiB and SIZE_MB MiB, get
+# and put. The load average is printed with each table: the machine's other
+# work shifts the figures. LOOPBACK_ONLY=1 leaves out the shaped link.
 # Must run as root inside the test namespace:
 #   bash scripts/run-tests.sh --run 'bash bench/ftp_limit_bench.sh [WORK_DIR]'
 set -euo pipefail

@@ -25,10 +25,9 @@ ns=norvftpbench
 . "$root/bench/lib/ftp-common.sh"
 ftp_bench_prepare ftp_bench
 
-mkdir -p "$work/root" "$work/out"
+mkdir -p "$work/out"
+bench_files "$work/root" "$size_mb"
 file=$work/root/bench.bin
-random_file "$file" "$size_mb"
-head -c $((16 * 1048576)) "$file" > "$work/root/small16.bin"
 bytes=$(stat -c %s "$file")
 out=$work/out/bench.bin
 winout="Z:${out//\//\\}"
@@ -57,9 +56,12 @@ run_qvftp() {
   local t0 t1 err mode=()
   [ "$2" = passive ] || mode=(-A)
   t0=$(date +%s.%N)
-  err=$(bash "$root/scripts/wine.sh" "$qvftp" get "${mode[@]}" "$1" /bench.bin "$winout" 2>&1 >/dev/null) \
-    || { echo "ftp_bench: qvftp failed: $err" >&2; exit 1; }
+  # stderr into a file: through a pipe, the wait would also cover the second
+  # or so that Wine's desktop process keeps it open after qvftp has ended.
+  bash "$root/scripts/wine.sh" "$qvftp" get "${mode[@]}" "$1" /bench.bin "$winout" >/dev/null 2>"$work/qvftp.err" \
+    || { echo "ftp_bench: qvftp failed: $(cat "$work/qvftp.err")" >&2; exit 1; }
   t1=$(date +%s.%N)
+  err=$(cat "$work/qvftp.err")
   local r
   r=$(printf '%s\n' "$err" | tr '\r' '\n' | awk '/^[0-9]+ bytes +[0-9.]+ MB\/s/ {v=$3} END {print v}')
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $r"
@@ -106,18 +108,9 @@ echo "               Wine process max RSS $rss16 KiB for 16 MiB, $rss256 KiB for
 bash "$root/scripts/vsftpd.sh" stop "$vs_lo"
 
 # --- 2. shaped veth link into a second namespace --------------------------------
-ip netns add "$ns"
-ip link add nfb0 type veth peer name nfb1
-ip link set nfb1 netns "$ns"
-ip addr add 10.77.0.1/24 dev nfb0
-ip link set nfb0 up
-ip -n "$ns" link set lo up
-ip -n "$ns" addr add 10.77.0.2/24 dev nfb1
-ip -n "$ns" link set nfb1 up
-if ! tc qdisc add dev nfb0 root tbf rate "$rate" burst 64kb latency 50ms 2>/dev/null ||
-   ! ip netns exec "$ns" tc qdisc add dev nfb1 root tbf rate "$rate" burst 64kb latency 50ms 2>/dev/null; then
+if ! shaped_link "$ns" nfb0 nfb1 198.18.77.1 198.18.77.2 "$rate" 64kb; then
   echo "shaped link: tc tbf is not available in this kernel; skipped"
   exit 0
 fi
-ip netns exec "$ns" bash "$root/scripts/vsftpd.sh" start "$vs_ns" 10.77.0.2 21 "$work/root"
-measure "veth link shaped to $rate (tbf), active mode" 10.77.0.2 active
+ip netns exec "$ns" bash "$root/scripts/vsftpd.sh" start "$vs_ns" 198.18.77.2 21 "$work/root"
+measure "veth link shaped to $rate (tbf), active mode" 198.18.77.2 active

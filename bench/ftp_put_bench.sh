@@ -49,9 +49,12 @@ run_qvftp() {
   local t0 t1 err r mode=()
   [ "$1" = passive ] || mode=(-A)
   t0=$(date +%s.%N)
-  err=$(bash "$root/scripts/wine.sh" "$qvftp" put "${mode[@]}" "$addr" "$winfile" incoming/up.bin 2>&1 >/dev/null) \
-    || { echo "ftp_put_bench: qvftp failed: $err" >&2; exit 1; }
+  # stderr into a file: through a pipe, the wait would also cover the second
+  # or so that Wine's desktop process keeps it open after qvftp has ended.
+  bash "$root/scripts/wine.sh" "$qvftp" put "${mode[@]}" "$addr" "$winfile" incoming/up.bin >/dev/null 2>"$work/qvftp.err" \
+    || { echo "ftp_put_bench: qvftp failed: $(cat "$work/qvftp.err")" >&2; exit 1; }
   t1=$(date +%s.%N)
+  err=$(cat "$work/qvftp.err")
   r=$(printf '%s\n' "$err" | tr '\r' '\n' | awk '/^[0-9]+ bytes +[0-9.]+ MB\/s/ {v=$3} END {print v}')
   echo "$(awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}') $r"
 }

@@ -280,7 +280,9 @@ private:
     // closed and nothing is left). True when the peer closed short of count.
     bool CaptureInto(int32_t count, const std::function<int64_t()>& have,
                      const std::function<void(const char*, size_t)>& put);
-    void AppendReceived(const char* data, int n);
+    // One recv: into the capture area during CaptureFile, else a chunk into
+    // InBuffer. Returns recv's result; want is what it asked for.
+    int ReceiveOnce(int& want);
     // Posts MsgReadMore unless one is on its way.
     void PostReadMore();
     // Posts a receive pass when read is set and a send pass when send is,
@@ -322,6 +324,8 @@ private:
     bool readMorePosted_ = false;  // a MsgReadMore is on its way
     bool holdReceive_ = false;     // HoldReceive is on
     bool receiveHeld_ = false;     // a receive pass was left for the end of the hold
+    bool gather_ = false;          // a capture read drained the socket in a small bite
+    bool gatherDue_ = false;       // the capture read put off for it waits kGatherMs
     bool waitSatisfied_ = false;  // a receive pass met the running wait's condition
     DWORD lastGiveWay_ = 0;       // tick count of the last pass put off for paint or timers
     DWORD lastQueueLook_ = 0;     // tick count of the last look at the message queue
@@ -330,7 +334,7 @@ private:
     int64_t sendBase_ = 0;             // where in the file a SendFile started
     std::vector<char> sendBlock_;      // the block of the file being sent
     int64_t sendBlockFrom_ = 0;        // its offset in the file
-    std::unique_ptr<char[]> captureBlock_;  // received bytes of CaptureFile not yet written
+    std::unique_ptr<char[]> captureBlock_;  // received bytes of CaptureFile not yet written (kCaptureArea)
     size_t captureFill_ = 0;                // how many
     bool captureToBlock_ = false;
     bool winsockStarted_ = false;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Forms.h"
+#include "PsockCounts.h"
 #include "PsockInternal.h"
 #include "Wait.h"
 #include "WaitLimits.h"
@@ -27,6 +28,7 @@ std::string ByteVersion(WORD v) { return std::to_string(LOBYTE(v)) + "." + std::
 
 TPowersock::TPowersock(TComponent* owner) : TComponent(owner) {
     StatusMessage(8, "Create");
+    PsockStartCounting();
     WindowHandle = PsockAllocateHWnd(this);
     HostEntryBuffer = new char[1024]();
     WriteArea.reset(new char[16385]());
@@ -178,12 +180,16 @@ void TPowersock::WaitFor(const std::function<bool()>& done) {
     const TDeadline* deadline = timeLimitOn_ ? &timeLimit_ : bound_;
     const bool* alive = boundAlive_;
     const TWaitEnd end = WaitUntil([&] { return done() || (alive && !*alive); }, &Canceled, deadline, [&] {
+        if (gatherDue_) Sleep(kGatherMs);
         ResumeDeferred();
         // What is pending (often the very pass that completes the wait) runs
         // first; the pass below then sleeps only if the wait goes on, and
         // not at all while a pass that gave way to input or paint is due.
         Application->ProcessMessages();
+        if (PsockCounting) ++PsockCounts.waitPasses;
         if (Canceled || done() || readDeferred_ || sendDeferred_) return;
+        if (PsockCounting) ++PsockCounts.sleeps;
+        TCountTime t(PsockCounts.sleepSeconds);
         PsockWaitPass();
     });
     switch (end) {

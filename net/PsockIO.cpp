@@ -227,7 +227,7 @@ void TPowersock::CaptureFile(const std::string& fileName) {
         }
         InBuffer = &file;
         WidenSocketBuffer(SO_RCVBUF);
-        captureBlock_.reset(new char[kFileBlock]);
+        captureBlock_.reset(new char[kCaptureArea]);
         captureFill_ = 0;
         captureToBlock_ = true;
         WaitFor([this] { return !Connected || streamError_; });

@@ -19,11 +19,23 @@ constexpr DWORD kLookEvery = 5;
 // Longest a receive or send pass runs while the socket keeps up.
 constexpr DWORD kPassSlice = 8;
 // A captured file is written, and a sent file read, in blocks of this size.
-constexpr size_t kFileBlock = 1 << 20;
+constexpr size_t kFileBlock = 4 << 20;
 // Most bytes one recv takes into a captured file, and one send takes from a
-// file: fewer calls, each of which under Wine is a round trip.
-constexpr size_t kCaptureRecv = 256 << 10;
-constexpr int32_t kFileSend = 256 << 10;
+// file: fewer calls, each of which under Wine is a round trip to the server
+// whatever its size; a recv takes what the socket holds, a send what its
+// buffer has room for.
+constexpr size_t kCaptureRecv = 1 << 20;
+constexpr int32_t kFileSend = 1 << 20;
+// A capture receives into an area of a block and one more recv, so that
+// every recv may ask for kCaptureRecv; the area is written once it holds a
+// block or more.
+constexpr size_t kCaptureArea = kFileBlock + kCaptureRecv;
+// A capture read that drained the socket with less than this lets the
+// socket gather for kGatherMs before the next read: on a fast link the next
+// notification comes at once, and reading every small bite costs a round
+// trip each (the buffer below holds far more than arrives meanwhile).
+constexpr size_t kGatherBelow = kCaptureRecv / 2;
+constexpr DWORD kGatherMs = 1;
 // Receive buffer asked for while a file is captured: with the default the
 // sender waits for the window whenever a pass comes late. (Sends keep the
 // default: a larger send buffer measured no faster.)

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Forms.h"
+#include "PsockCounts.h"
 #include "PsockInternal.h"
 
 using namespace psock;
@@ -45,11 +46,10 @@ void TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 // Everything still queued is taken now; nothing is put off any more.
                 readDeferred_ = false;
                 if (!sendDeferred_) KillTimer(WindowHandle, kResumeTimer);
-                char area[SocketChunk];
                 while (!Canceled) {
-                    int n = recv(SocketHandle, area, sizeof(area), 0);
+                    int want = 0;
+                    const int n = ReceiveOnce(want);
                     if (n <= 0) break;
-                    AppendReceived(area, n);
                     if (TransferActive) BytesRcvd = AddWrapping(BytesRcvd, n);
                 }
                 Connected = false;
@@ -113,6 +113,7 @@ bool TPowersock::PutOff(bool& deferred, bool whenSatisfied) {
 }
 
 void TPowersock::ResumeDeferred() {
+    gatherDue_ = false;
     if (!readDeferred_ && !sendDeferred_) return;
     KillTimer(WindowHandle, kResumeTimer);
     waitSatisfied_ = false;
@@ -121,24 +122,6 @@ void TPowersock::ResumeDeferred() {
 
 // ===========================================================================
 // Receive and send passes
-
-void TPowersock::AppendReceived(const char* data, int n) {
-    if (n <= 0) return;
-    if (captureToBlock_) {
-        // A captured file is written in large blocks.
-        if (captureFill_ + static_cast<size_t>(n) > kFileBlock) FlushCaptureBlock();
-        if (static_cast<size_t>(n) > kFileBlock) {
-            InBuffer->Seek(0, TStream::soEnd);
-            if (InBuffer->Write(data, n) != n) streamError_ = true;
-            return;
-        }
-        std::memcpy(captureBlock_.get() + captureFill_, data, n);
-        captureFill_ += n;
-        return;
-    }
-    InBuffer->Seek(0, TStream::soEnd);
-    if (InBuffer->Write(data, n) != n) streamError_ = true;
-}
 
 void TPowersock::PostReadMore() {
     // One MsgReadMore on its way is enough.
@@ -162,6 +145,34 @@ void TPowersock::PostPasses(bool& read, bool& send) {
     }
 }
 
+int TPowersock::ReceiveOnce(int& want) {
+    // Into a file: straight into the capture area, up to kCaptureRecv at a
+    // time; the area goes to the file once it holds a block. Else a chunk,
+    // appended to the buffer.
+    char area[SocketChunk];
+    char* into = area;
+    want = SocketChunk;
+    if (captureToBlock_) {
+        if (captureFill_ >= kFileBlock) FlushCaptureBlock();
+        into = captureBlock_.get() + captureFill_;
+        want = static_cast<int>(kCaptureRecv);
+    }
+    int n;
+    {
+        if (PsockCounting) ++PsockCounts.recvCalls;
+        TCountTime t(PsockCounts.recvSeconds);
+        n = recv(SocketHandle, into, want, 0);
+    }
+    if (n <= 0) return n;
+    if (into != area) {
+        captureFill_ += static_cast<size_t>(n);
+        return n;
+    }
+    InBuffer->Seek(0, TStream::soEnd);
+    if (InBuffer->Write(area, n) != n) streamError_ = true;
+    return n;
+}
+
 void TPowersock::ReadToStream() {
     if (Canceled && SocketHandle != NoSocket) WSAAsyncSelect(SocketHandle, WindowHandle, 0, 0);
     if (holdReceive_) {
@@ -174,39 +185,42 @@ void TPowersock::ReadToStream() {
         return;
     }
     if (readDeferred_ || PutOff(readDeferred_, true)) return;
+    if (gather_ && captureToBlock_ && !Canceled) {
+        // Put off like a pass that gives way; the wait resumes it after
+        // kGatherMs (the timer, when no wait runs).
+        gather_ = false;
+        gatherDue_ = true;
+        readDeferred_ = true;
+        SetTimer(WindowHandle, kResumeTimer, kResumeDelay, nullptr);
+        return;
+    }
     InHandler = true;
     StatusMessage(8, "ReadToStream");
-    // A pass takes what the socket has ready, a chunk at a time, for as long
-    // as full chunks keep coming and the time slice lasts: each pass costs a
-    // message round trip, which under Wine is worth more than the recv.
+    // A pass takes what the socket has ready (a chunk at a time, or up to
+    // kCaptureRecv into a file), for as long as full reads keep coming and
+    // the time slice lasts: each pass costs a message round trip, which under
+    // Wine is worth more than the recv.
     const DWORD start = GetTickCount();
     bool stored = false;
     for (;;) {
-        // Into a file, straight into the block that goes to the file, and
-        // more than a chunk at a time.
-        char area[SocketChunk];
-        char* into = area;
-        int want = SocketChunk;
-        if (captureToBlock_) {
-            if (kFileBlock - captureFill_ < kCaptureRecv) FlushCaptureBlock();
-            into = captureBlock_.get() + captureFill_;
-            want = static_cast<int>(kCaptureRecv);
-        }
-        int n = recv(SocketHandle, into, want, 0);
+        int want = 0;
+        const int n = ReceiveOnce(want);
         if (n == SOCKET_ERROR) {
             LastErrorNo = WSAGetLastError();
+            if (PsockCounting && LastErrorNo == WSAEWOULDBLOCK) ++PsockCounts.recvWouldBlock;
             std::string text = SocketErrorStr(static_cast<uint16_t>(LastErrorNo));
             Fire(OnError, this, static_cast<uint16_t>(LastErrorNo), text);
             break;
         }
-        if (into == area) AppendReceived(area, n);
-        else captureFill_ += static_cast<size_t>(n);
         if (TransferActive) CountPackets(n, BytesRcvd, OnPacketRecvd);
         stored = true;
         if (waitCondition_ && n > 0 && (*waitCondition_)()) waitSatisfied_ = true;
         // A short read has emptied the socket; Winsock notifies again when
         // more comes.
-        if (n < want) break;
+        if (n < want) {
+            gather_ = captureToBlock_ && static_cast<size_t>(n) < kGatherBelow;
+            break;
+        }
         if (Canceled || waitSatisfied_ || GetTickCount() - start >= kPassSlice ||
             PutOff(readDeferred_, true)) {
             // The rest is read in a later pass. One MsgReadMore on its way
@@ -261,7 +275,13 @@ void TPowersock::WriteFromStream() {
             data = outMem_->Memory();
             got = static_cast<int32_t>(std::min<int64_t>(SocketChunk, size));
         }
-        int sent = send(SocketHandle, data, got, 0);
+        int sent;
+        {
+            if (PsockCounting) ++PsockCounts.sendCalls;
+            TCountTime t(PsockCounts.sendSeconds);
+            sent = send(SocketHandle, data, got, 0);
+        }
+        if (PsockCounting && sent != got) ++PsockCounts.sendShort;
         if (sent == SOCKET_ERROR) {
             LastErrorNo = WSAGetLastError();
             if (!StreamFromFile) OutBuffer->SetPosition(0);
@@ -291,6 +311,8 @@ void TPowersock::WriteFromStream() {
 }
 
 void TPowersock::CountPackets(int n, int32_t& count, const TNotifyEvent& event) {
+    TCountTime t(PsockCounts.eventSeconds);
+    if (PsockCounting) PsockCounts.packetEvents += n == 0 ? 1 : (n + SocketChunk - 1) / SocketChunk;
     if (n == 0) {
         Fire(event, this);
         return;
@@ -307,6 +329,8 @@ bool TPowersock::NextSendBlock(int64_t from) {
     const int64_t have = static_cast<int64_t>(sendBlock_.size());
     if (from >= sendBlockFrom_ && from < sendBlockFrom_ + have) return true;
     sendBlock_.resize(kFileBlock);
+    if (PsockCounting) ++PsockCounts.fileReads;
+    TCountTime t(PsockCounts.fileSeconds);
     OutBuffer->SetPosition(from);
     int32_t got = OutBuffer->Read(sendBlock_.data(), static_cast<int32_t>(kFileBlock));
     sendBlock_.resize(got > 0 ? static_cast<size_t>(got) : 0);
@@ -315,6 +339,7 @@ bool TPowersock::NextSendBlock(int64_t from) {
 }
 
 void TPowersock::DropFileBlocks() {
+    gather_ = false;
     std::vector<char>().swap(sendBlock_);
     captureBlock_.reset();
     captureFill_ = 0;
@@ -324,6 +349,8 @@ void TPowersock::DropFileBlocks() {
 
 void TPowersock::FlushCaptureBlock() {
     if (captureFill_ == 0) return;
+    if (PsockCounting) ++PsockCounts.fileWrites;
+    TCountTime t(PsockCounts.fileSeconds);
     InBuffer->Seek(0, TStream::soEnd);
     const int32_t n = static_cast<int32_t>(captureFill_);
     if (InBuffer->Write(captureBlock_.get(), n) != n) streamError_ = true;

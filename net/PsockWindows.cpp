@@ -4,6 +4,7 @@
 #include "Psock.h"
 
 #include "Forms.h"
+#include "PsockCounts.h"
 #include "PsockInternal.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -20,6 +21,12 @@ const char kTmrClass[] = "TmrWindowClass";
 LRESULT CALLBACK PsockWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     auto* obj = reinterpret_cast<TPowersock*>(GetWindowLongPtrA(hwnd, 0));
     if (obj && ((msg >= MsgSocketEvent && msg <= MsgReadMore) || (msg == WM_TIMER && wp == kResumeTimer))) {
+        if (PsockCounting) {
+            ++PsockCounts.messages;
+            const UINT event = msg == MsgSocketEvent ? WSAGETSELECTEVENT(lp) : 0;
+            if (msg == MsgReadMore || event == FD_READ) ++PsockCounts.readMessages;
+            if (msg == MsgSendMore || event == FD_WRITE) ++PsockCounts.sendMessages;
+        }
         obj->Wndproc(msg, wp, lp);
         return 0;
     }

@@ -21,6 +21,14 @@ random_file() {
   fi
 }
 
+# bench_files DIR MB: DIR/bench.bin of MB MiB (kept between runs) and
+# DIR/small16.bin, its first 16 MiB (for the peak-memory figures).
+bench_files() {
+  mkdir -p "$1"
+  random_file "$1/bench.bin" "$2"
+  head -c $((16 * 1048576)) "$1/bench.bin" > "$1/small16.bin"
+}
+
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 mbps() { awk -v b="$1" -v t="$2" 'BEGIN {printf "%.1f", b / t / 1e6}'; }
 
@@ -37,4 +45,22 @@ report() {
   echo "  transfer     qvftp.exe $mqt MB/s (runs ${qt[*]})"
   echo "               curl      $mct MB/s (runs ${ct[*]})"
   echo "               ratio     $(awk -v a="$mqt" -v b="$mct" 'BEGIN {printf "%.2f", a / b}')"
+}
+
+# shaped_link NS HOST_DEV NS_DEV HOST_ADDR NS_ADDR RATE BURST: a veth pair
+# from here (HOST_DEV, HOST_ADDR/24) into a new namespace NS (NS_DEV,
+# NS_ADDR/24), shaped with a token-bucket filter to RATE with BURST in both
+# directions. Fails when the kernel has no tbf.
+shaped_link() {
+  local ns=$1 hdev=$2 ndev=$3 haddr=$4 naddr=$5 rate=$6 burst=$7
+  ip netns add "$ns"
+  ip link add "$hdev" type veth peer name "$ndev"
+  ip link set "$ndev" netns "$ns"
+  ip addr add "$haddr/24" dev "$hdev"
+  ip link set "$hdev" up
+  ip -n "$ns" link set lo up
+  ip -n "$ns" addr add "$naddr/24" dev "$ndev"
+  ip -n "$ns" link set "$ndev" up
+  tc qdisc add dev "$hdev" root tbf rate "$rate" burst "$burst" latency 50ms 2>/dev/null &&
+    ip netns exec "$ns" tc qdisc add dev "$ndev" root tbf rate "$rate" burst "$burst" latency 50ms 2>/dev/null
 }

@@ -268,6 +268,33 @@ TEST(PsockStreams, CaptureFile64MBAfterALineMatchesTheSource) {
     std::remove(dst.c_str());
 }
 
+TEST(PsockStreams, CaptureFileOfAnOddSizeInOddPiecesArrivesWhole) {
+    // Neither a multiple of the blocks a capture writes nor of what one recv
+    // takes, sent in pieces of yet another size, and the peer closes right
+    // after the last one: the bytes that the close notification drains land
+    // in the file after the last whole block.
+    const uint64_t size = (9ull << 20) + 4321;
+    std::string src = peer::TempPath("odd-src.bin");
+    std::string dst = peer::TempPath("odd-dst.bin");
+    uint64_t want = peer::MakeFile(src, size, 5);
+    Peer p("127.0.0.1", 0, [&](SOCKET c) {
+        std::FILE* f = std::fopen(src.c_str(), "rb");
+        std::vector<char> buf(777777);
+        size_t n;
+        while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0) peer::SendAll(c, buf.data(), n);
+        std::fclose(f);
+    });
+    Client c(p.Port());
+    Sleep(200);  // the first pieces wait in the socket before the capture starts
+    c.s.CaptureFile(dst);
+    EXPECT_EQ(c.s.BytesRcvd, static_cast<int32_t>(size));
+    uint64_t gotSize = 0;
+    EXPECT_EQ(peer::HashFile(dst, &gotSize), want);
+    EXPECT_EQ(gotSize, size);
+    std::remove(src.c_str());
+    std::remove(dst.c_str());
+}
+
 TEST(PsockStreams, CancelFromAPacketHandlerEndsSendFileAndClearsTheFlags) {
     std::string path = peer::TempPath("cancel.bin");
     peer::MakeFile(path, 8u << 20, 3);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Forms.h"
+#include "PsockCounts.h"
 #include "FtpReply.h"
 #include "Qvftp.h"
 #include "QvftpArgs.h"
@@ -40,7 +41,8 @@ int64_t FileSize(const std::string& path) {
     return (static_cast<int64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
 }
 
-void PrintStats() {
+void PrintStats(int64_t moved) {
+    if (PsockCounting) std::fprintf(stderr, "%s\n", PsockCountsText(moved).c_str());
     if (!std::getenv("NORV_QVFTP_STATS")) return;
     PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof(pmc);
@@ -150,6 +152,7 @@ int main(int argc, char** argv) {
     };
     int32_t serverWaitMs = 0;
     int rc = 0;
+    int64_t moved = 0;  // bytes of the get or put, for the counters
     try {
         TQVFTP ftp(nullptr);
         ftp.Host = args.host;
@@ -204,6 +207,7 @@ int main(int argc, char** argv) {
         };
         ftp.OnPacketSent = [&](TObject*) { progress(ftp.GetBytesSent()); };
         auto done = [&](int64_t bytes) {
+            moved = bytes;
             if (progressShown) std::fprintf(stderr, "\r%s\r", std::string(meterWidth, ' ').c_str());
             progressShown = false;
             if (!args.quiet) std::fprintf(stderr, "%s\n", FormatProgress(bytes, -1, Seconds(start)).c_str());
@@ -255,6 +259,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qvftp: %s\n", DescribeFailure(e, trail, args, serverWaitMs).c_str());
         rc = 1;
     }
-    PrintStats();
+    PrintStats(moved);
     return rc;
 }

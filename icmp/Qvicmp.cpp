@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "LibraryLoad.h"
 #include "Forms.h"
 #include "Wait.h"
 
@@ -63,7 +64,7 @@ TQVICMP::TQVICMP(TComponent* owner) : TComponent(owner) {
                                  GetModuleHandleA(nullptr), nullptr);
         if (Window) SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
-        Library = LoadLibraryA("ICMP.DLL");
+        Library = LoadSystemLibrary("ICMP.DLL");
         if (!Library) throw EICMPError("Unable to load ICMP.DLL");
         IcmpCreateFile = reinterpret_cast<TIcmpCreateFile>(GetProcAddress(Library, "IcmpCreateFile"));
         IcmpCloseHandle = reinterpret_cast<TIcmpCloseHandle>(GetProcAddress(Library, "IcmpCloseHandle"));

@@ -1,7 +1,5 @@
 #include "LibraryLoad.h"
 
-#include <delayimp.h>
-
 namespace {
 // Set once the system search alone is the default for this process.
 bool searchRestricted = false;
@@ -25,18 +23,7 @@ HMODULE LoadByFullPath(const std::string& path) {
     if (searchRestricted) return LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
-
-// Every delay-loaded import (common controls and dialogs, sockets, crypto)
-// is a system library: the helper loads what this returns.
-FARPROC WINAPI DelayLoadHook(unsigned notify, PDelayLoadInfo info) {
-    if (notify != dliNotePreLoadLibrary || !info || !info->szDll) return nullptr;
-    return reinterpret_cast<FARPROC>(LoadSystemLibrary(info->szDll));
-}
 }  // namespace
-
-extern "C" {
-PfnDliHook __pfnDliNotifyHook2 = DelayLoadHook;
-}
 
 void RestrictLibrarySearch() {
     using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);

@@ -4,8 +4,7 @@
 // anyone can leave a file named like a system library. So the search is cut
 // down before anything else is loaded: system libraries come from the system
 // folder only, our own companions by full path from the program's folder, and
-// nothing ever from the current folder. Libraries of the import table that are
-// not Known DLLs are delay-loaded; their loads come through here as well.
+// nothing ever from the current folder.
 #pragma once
 #include <windows.h>
 

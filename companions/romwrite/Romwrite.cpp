@@ -28,8 +28,16 @@ void Pump() {
 }
 
 void OpenProgress(HINSTANCE inst, const std::string& image) {
+    // The common controls come from the system folder, loaded here: in the
+    // import table the loader would look for them (and what they import) in
+    // the program's folder before our first line runs.
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
+    using TInitCommonControlsEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE controls = LoadSystemLibrary("comctl32.dll");
+    auto init = controls ? reinterpret_cast<TInitCommonControlsEx>(
+                               reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")))
+                         : nullptr;
+    if (init) init(&icc);
     WNDCLASSA wc = {};
     wc.lpfnWndProc = DefWindowProcA;
     wc.hInstance = inst;

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "WizardSteps.h"
 
@@ -117,11 +118,13 @@ TEST(RunFiles, WhatAKilledRunLeftGoesAtTheNextStartAndNothingElse) {
         r.p.reset();  // killed
     }
     ASSERT_TRUE(FileExists(killed + kLock)) << "a killed run cannot clean up";
-    WizardRun next(0);
-    ASSERT_NE(next.work, nullptr);
-    EXPECT_FALSE(FileExists(killed + kLock)) << "the next start removes it";
-    Click(Child(next.work, "Button", "&Cancel"));
-    EXPECT_EQ(next.p->Wait(15000), 0);
+    {
+        WizardRun next(0);
+        ASSERT_NE(next.work, nullptr);
+        EXPECT_FALSE(FileExists(killed + kLock)) << "the next start removes it";
+        Click(Child(next.work, "Button", "&Cancel"));
+        EXPECT_EQ(next.p->Wait(15000), 0);
+    }
     EXPECT_EQ(ReadFile(others), "mine");
     DeleteFileA(others.c_str());
     EXPECT_EQ(FolderNames(TempDir()), before);
@@ -224,8 +227,29 @@ TEST(RunFiles, PlantedLibrariesAreNeverLoaded) {
     CreateDirectoryA(marks.c_str(), nullptr);
     CreateDirectoryA(cwd.c_str(), nullptr);
     ScopedEnv markEnv("NORV_MARKER_DIR", marks.substr(0, marks.size() - 1));
-    // Where Wine prefers its own copy, search for a library as Windows does.
-    ScopedEnv overrides("WINEDLLOVERRIDES", "riched20,icmp,msimg32,version,comctl32,comdlg32,crypt32=n,b");
+    // Where Wine prefers its own copy, search for a library as Windows does
+    // (its per-program overrides; WINEDLLOVERRIDES does not reach a program
+    // started from a Windows process).
+    struct WineOverrides {
+        explicit WineOverrides(const std::vector<std::string>& programs) : programs_(programs) {
+            for (const std::string& p : programs_) {
+                HKEY key = nullptr;
+                if (RegCreateKeyExA(HKEY_CURRENT_USER, Key(p).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                    nullptr) != ERROR_SUCCESS)
+                    continue;
+                for (const char* dll : {"riched20", "icmp", "msimg32", "version", "comctl32", "comdlg32", "crypt32"})
+                    RegSetValueExA(key, dll, 0, REG_SZ, reinterpret_cast<const BYTE*>("native,builtin"), 15);
+                RegCloseKey(key);
+            }
+        }
+        ~WineOverrides() {
+            for (const std::string& p : programs_) RegDeleteKeyA(HKEY_CURRENT_USER, Key(p).c_str());
+        }
+        static std::string Key(const std::string& program) {
+            return "Software\\Wine\\AppDefaults\\" + program + "\\DllOverrides";
+        }
+        std::vector<std::string> programs_;
+    } overrides({"NorvUpdate.exe", "Romwrite.exe"});
     const char* const system[] = {"riched20.dll", "ICMP.DLL", "msimg32.dll", "version.dll"};
     const char* const companions[] = {"Romscope.dll", "NorvSite.dll", "unzip32.dll"};
     for (const char* name : system) ASSERT_TRUE(CopyInto(BinDir() + "marker.dll", cwd, name));

@@ -45,7 +45,9 @@ public:
     explicit ESockError(std::string message, TSockErrorKind kind = TSockErrorKind::Other, int32_t code = 0)
         : Exception(std::move(message)), Kind(kind), Code(code) {}
     TSockErrorKind Kind;
-    int32_t Code;  // the Winsock error number of a Winsock failure, else 0
+    // The Winsock error number of a Winsock failure, and of the connect
+    // notification of a failed connect (10061 refused, 10065 no route, ...); else 0.
+    int32_t Code;
 };
 // Every cancel raises this, and the operation that raises it has cleared the
 // connection's Canceled flag: the cancel is spent, the next operation runs.
@@ -332,6 +334,7 @@ private:
     size_t captureFill_ = 0;                // how many
     bool captureToBlock_ = false;
     bool winsockStarted_ = false;
+    int32_t connectError_ = 0;         // the error of the last connect notification
     TDeadline timeLimit_;              // look-up and connect, from TimerOn to TimerOff
     bool timeLimitOn_ = false;
     const TDeadline* bound_ = nullptr;  // see BoundWaits

@@ -333,6 +333,7 @@ void TPowersock::Connect() {
 
     AsyncDone = false;
     EventOK = true;
+    connectError_ = 0;
     try {
         if (connect(SocketHandle, reinterpret_cast<sockaddr*>(&RemoteAddress), sizeof(RemoteAddress)) == SOCKET_ERROR)
             ErrorManager(WSAEWOULDBLOCK);
@@ -343,7 +344,7 @@ void TPowersock::Connect() {
         Fire(OnConnectionFailed, this);
         if (TimedOut) throw ESockError(SockText::ConnectTimedOut, TSockErrorKind::TimedOut);
         if (Canceled) RaiseCancel(SockText::ConnectCanceled);
-        throw ESockError(SockText::ConnectFailed, TSockErrorKind::ConnectFailed);
+        throw ESockError(SockText::ConnectFailed, TSockErrorKind::ConnectFailed, connectError_);
     } catch (...) {
         timeLimitOn_ = false;
         // A socket whose connect failed cannot connect again: take a new one.

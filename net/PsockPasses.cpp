@@ -35,6 +35,7 @@ void TPowersock::Wndproc(UINT msg, WPARAM wParam, LPARAM lParam) {
                 Fire(OnAccept, this);
                 break;
             case FD_CONNECT:
+                connectError_ = WSAGETSELECTERROR(lParam);
                 if (EventOK) {
                     Connected = true;
                     Fire(OnConnect, this);

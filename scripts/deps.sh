@@ -9,7 +9,7 @@ PKGS=(
   build-essential cmake make pkg-config git
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  libz-mingw-w64-dev zlib1g-dev libssl-dev openssl
+  libz-mingw-w64-dev zlib1g-dev libssl-dev openssl osslsigncode
   wine wine32:i386 wine64 fonts-wine qemu-user xvfb xauth x11-utils xdotool
   vsftpd zip unzip imagemagick curl socat
   clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev

@@ -56,6 +56,10 @@ trap cleanup EXIT
 # --- network -----------------------------------------------------------------
 ip link set lo up
 mount --bind "${NORV_HOSTS:-$root/tests/hosts}" /etc/hosts
+# Named namespaces of the tests (ip netns add) are this run's own: a second run
+# on the same machine, with the same names, neither sees nor removes them.
+mkdir -p /run/netns
+mount -t tmpfs -o mode=755 norv-netns /run/netns
 ip link add norv-s0 type veth peer name norv-s1
 ip addr add 198.18.0.1/24 dev norv-s0
 ip link set norv-s0 up

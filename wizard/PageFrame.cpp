@@ -18,10 +18,10 @@ TWizardPage::TWizardPage(TComponent* owner, TPageKind kind, const char* sideBitm
 
     titleFont_ = CreateFontA(-19, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
-    if (kind == TPageKind::Version)
-        Title = new TLabel(this, 208, 16, 88, 48, title, titleFont_, false, true);
-    else
-        Title = new TLabel(this, 208, 16, 0, 24, title, titleFont_, true);
+    // Every title is one line as wide as its text. The version page's title
+    // wrapped into 88 x 48 takes two lines of 24 pixels at this size, and
+    // the second one reaches y = 64, into the description that starts at 48.
+    Title = new TLabel(this, 208, 16, 0, 24, title, titleFont_, true);
 
     TRichEdit::Options opt;
     opt.charset = CHINESEBIG5_CHARSET;

@@ -337,6 +337,10 @@ TEST(PsockErrors, FailuresCarryTheirKindAndEveryCancelIsSpent) {
             if (got == TSockErrorKind::Winsock) {
                 EXPECT_EQ(e.Code, WSAEADDRINUSE);
             }
+            // A failed connect carries the error of its notification.
+            if (got == TSockErrorKind::ConnectFailed) {
+                EXPECT_EQ(e.Code, WSAECONNREFUSED);
+            }
         }
         EXPECT_EQ(got, c.kind);
     }

@@ -50,6 +50,7 @@ TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed)
     ASSERT_NE(desc, nullptr);
     EXPECT_EQ(WindowText(desc), "Supports new processors.\r\nFixes the clock setting.");
     EXPECT_EQ(WindowText(Child(r.version, "Button", "&Next")), "&Next");
+    for (HWND page : {r.work, r.server, r.version}) ExpectTitleWholeAndClear(page);
 
     Click(Child(r.version, "Button", "&Next"));
     EXPECT_EQ(r.p->Wait(60000), 0);

@@ -92,6 +92,31 @@ void FlashFromFile(Program& p, HWND page, const std::string& image) {
     ASSERT_NE(AnswerFileDialog(p.Pid(), image, 10000), "") << "no file dialog came";
 }
 
+void ExpectTitleWholeAndClear(HWND page) {
+    HWND title = ChildAt(page, "Static", 208, 16);
+    HWND desc = ChildAt(page, "RichEdit20A", 216, 48);
+    ASSERT_NE(title, nullptr);
+    ASSERT_NE(desc, nullptr);
+    const std::string text = WindowText(title);
+    HFONT font = CreateFontA(-19, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "MS Sans Serif");
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size = {};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    TEXTMETRICA tm = {};
+    GetTextMetricsA(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+
+    const RECT t = ClientRectInParent(title), d = ClientRectInParent(desc);
+    EXPECT_GE(t.right - t.left, size.cx) << "\"" << text << "\" fits on one line";
+    EXPECT_GE(t.bottom - t.top, tm.tmHeight) << "\"" << text << "\" is not cut below";
+    RECT both;
+    EXPECT_FALSE(IntersectRect(&both, &t, &d)) << "\"" << text << "\" overlaps the description";
+}
+
 WizardRun::WizardRun(int method, const std::string& romwrite, const std::string& library, const std::string& cwd)
     : app("sim", romwrite) {
     CopyInto(BinDir() + "sites\\" + library + "\\NorvSite.dll", app.Path);

@@ -42,6 +42,11 @@ struct Images {
     std::string Folder;
 };
 
+// The page's title is whole on one line (its label is as wide and as high as
+// the text in the title's font, measured here with the same fonts) and its
+// label stays clear of the description below.
+void ExpectTitleWholeAndClear(HWND page);
+
 // Picks "Update BIOS from a file", presses Next and answers the dialog.
 void FlashFromFile(drv::Program& p, HWND page, const std::string& image);
 

@@ -121,6 +121,10 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (args.size() == 3 && args[0] == "site") return Site(args[1], args[2]);
     if (args.size() == 3 && args[0] == "versions") return Versions(args[1], args[2]);
     if (args.size() == 2 && args[0] == "lint") return Lint(args[1], nullptr);

@@ -13,10 +13,12 @@
 
 namespace {
 
+const char kUsage[] =
+    "usage: norvunzip list ARCHIVE\n"
+    "       norvunzip extract ARCHIVE FOLDER\n";
+
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: norvunzip list ARCHIVE\n"
-                 "       norvunzip extract ARCHIVE FOLDER\n");
+    std::fputs(kUsage, stderr);
     return zipr::kBadOptions;
 }
 
@@ -54,6 +56,10 @@ int Extract(const char* archive, const char* folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (argc == 3 && std::strcmp(argv[1], "list") == 0) return List(argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "extract") == 0) return Extract(argv[2], argv[3]);
     return Usage();

@@ -9,6 +9,7 @@ struct TToolOptions {
     std::string Host;
     std::map<char, long long> Values;
     std::string Error;  // empty when the command line was understood
+    bool Help = false;  // --help, /?, or -h where -h is no option of the tool (or stands alone)
 };
 
 // known: the option letters that take a number; range checks are the caller's.
@@ -16,6 +17,10 @@ inline TToolOptions ParseToolOptions(int argc, char** argv, const std::string& k
     TToolOptions o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--help" || a == "/?" || ((a == "-h" || a == "/h") && (known.find('h') == std::string::npos || argc == 2))) {
+            o.Help = true;
+            return o;
+        }
         if (a.size() == 2 && (a[0] == '-' || a[0] == '/') && a != "--") {
             const char key = a[1];
             if (known.find(key) == std::string::npos) {

@@ -26,6 +26,10 @@ const char* StatusText(int status) {
 
 int main(int argc, char** argv) {
     TToolOptions o = ParseToolOptions(argc, argv, "nwl");
+    if (o.Help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     int count = 4, timeout = 4000, size = 32;
     const bool understood = o.Error.empty() && ToolOptionValue(o, 'n', 1, INT_MAX, 4, count) &&
                             ToolOptionValue(o, 'w', 0, INT_MAX, 4000, timeout) &&
@@ -84,7 +88,7 @@ int main(int argc, char** argv) {
         ping.Ping();
     } catch (const Exception& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "qvping: %s\n", e.Message.c_str());
+        std::fprintf(stderr, "qvping: %s: %s\n", o.Host.c_str(), e.Message.c_str());
         return 1;
     }
 

@@ -14,7 +14,8 @@
 // and the receive passes that found nothing to read (would_block).
 // --sleep-wait makes every wait pass sleep a fixed 2 ms instead of waiting for
 // the next message for up to 2 ms; --no-timer runs no timer (ticks 0).
-// Exit code 0 on success, 1 on failure.
+// Exit code 0 on success, 1 on failure (one line: what failed, where, why),
+// 2 for a bad command line; --help or -h prints the usage on stdout.
 #include <windows.h>
 #include <psapi.h>
 
@@ -26,6 +27,7 @@
 
 #include "Forms.h"
 #include "Psock.h"
+#include "SockFailure.h"
 
 namespace {
 
@@ -34,14 +36,20 @@ void SleepWaitPass() {
     if (!Application->Terminated) Sleep(2);
 }
 
+const char kUsage[] = "usage: qvsock send|recv HOST PORT FILE | chat HOST PORT COUNT [--sleep-wait] [--no-timer]\n";
+
 int Usage() {
-    std::fprintf(stderr, "usage: qvsock send|recv HOST PORT FILE | chat HOST PORT COUNT [--sleep-wait] [--no-timer]\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     if (argc < 5) return Usage();
     std::string op = argv[1];
     if (op != "send" && op != "recv" && op != "chat") return Usage();
@@ -59,6 +67,8 @@ int main(int argc, char** argv) {
 
     DWORD last = 0, worst = 0;
     int ticks = 0;
+    const DWORD started = GetTickCount();
+    bool connected = false;
     try {
         TPowersock sock(nullptr);
         sock.Host = argv[2];
@@ -66,6 +76,7 @@ int main(int argc, char** argv) {
         sock.TimeOut = 10000;
         int wouldBlock = 0;
         sock.OnError = [&](TObject*, uint16_t no, const std::string&) { wouldBlock += no == WSAEWOULDBLOCK; };
+        sock.OnConnect = [&](TObject*) { connected = true; };
         TThreadTimer tick(nullptr);
         tick.SetInterval(timer ? 10 : 0);
 
@@ -112,8 +123,14 @@ int main(int argc, char** argv) {
                     op.c_str(), static_cast<long long>(bytes), secs, bytes / 1048576.0 / secs,
                     static_cast<unsigned long long>(pmc.PeakWorkingSetSize / 1024), ticks, worst, wouldBlock);
         return 0;
+    } catch (const ESockError& e) {
+        std::string line = ConnectFailureLine(e, argv[2], std::atoi(argv[3]), GetTickCount() - started, connected);
+        if (line.empty() && e.Kind == TSockErrorKind::StartupFailed) line = NoDisplayLine(e.Message);
+        if (line.empty()) line = e.Message + " (" + op + " with " + argv[2] + " port " + argv[3] + ")";
+        std::fprintf(stderr, "qvsock: %s\n", line.c_str());
+        return 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "qvsock: %s\n", e.what());
+        std::fprintf(stderr, "qvsock: %s (%s with %s port %s)\n", e.what(), op.c_str(), argv[2], argv[3]);
         return 1;
     }
 }

@@ -9,7 +9,8 @@
 
 namespace {
 
-const char kUsage[] = "Usage: qvtrace HOST [-h max-hops] [-w timeout-ms]\n";
+const char kUsage[] = "Usage: qvtrace HOST [-h max-hops] [-w timeout-ms]\n"
+                      "       qvtrace --help (or -h alone)\n";
 
 std::string TimeColumn(int time) {
     char text[16];
@@ -26,6 +27,10 @@ std::string TimeColumn(int time) {
 
 int main(int argc, char** argv) {
     TToolOptions o = ParseToolOptions(argc, argv, "hw");
+    if (o.Help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     int maxHops = 30, timeout = 4000;
     const bool understood = o.Error.empty() && ToolOptionValue(o, 'h', 1, 255, 30, maxHops) &&
                             ToolOptionValue(o, 'w', 0, INT_MAX, 4000, timeout);
@@ -83,7 +88,7 @@ int main(int argc, char** argv) {
         trace.Trace();
     } catch (const Exception& e) {
         std::fflush(stdout);
-        std::fprintf(stderr, "qvtrace: %s\n", e.Message.c_str());
+        std::fprintf(stderr, "qvtrace: %s: %s\n", o.Host.c_str(), e.Message.c_str());
         return 1;
     }
     std::printf("\nTrace complete.\n");

@@ -10,8 +10,9 @@ exe=$1; state=$2; package=$3
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 mkdir -p "$state/temp"
 umount "$state/temp" 2>/dev/null
-# The package and 16 KiB more, in whole pages.
-size=$(( ( $(stat -c %s "$package") + 16384 + 4095 ) / 4096 * 4096 ))
+# The package and 96 KiB more, in whole pages: room for the index files, their
+# signatures and the lock (a page each), not for the 256 KiB image.
+size=$(( ( $(stat -c %s "$package") + 98304 + 4095 ) / 4096 * 4096 ))
 mount -t tmpfs -o size=$size,mode=0777 tmpfs "$state/temp" || { echo "full-temp.sh: cannot mount a tmpfs" >&2; exit 1; }
 trap 'umount "$state/temp"' EXIT
 export NORV_FULL_TEMP="Z:${state//\//\\}\\temp"

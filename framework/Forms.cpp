@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "Controls.h"
+#include "LibraryLoad.h"
 
 namespace {
 const char kFormClass[] = "TNorvForm";
@@ -18,7 +19,7 @@ void TApplication::Initialize() {
     initialized_ = true;
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
-    LoadLibraryA("riched20.dll");
+    LoadSystemLibrary("riched20.dll");
     Icon = static_cast<HICON>(LoadImageA(Instance, "MAINICON", IMAGE_ICON, 16, 16, 0));
 
     WNDCLASSEXA wc = {};

@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "LibraryLoad.h"
 #include "Forms.h"
 #include "Wait.h"
 
 using namespace icmpapi;
+
+
+const char* IcmpLibraryName = "ICMP.DLL";
 
 namespace {
 
@@ -63,7 +67,7 @@ TQVICMP::TQVICMP(TComponent* owner) : TComponent(owner) {
                                  GetModuleHandleA(nullptr), nullptr);
         if (Window) SetWindowLongPtrA(Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
-        Library = LoadLibraryA("ICMP.DLL");
+        Library = LoadSystemLibrary(IcmpLibraryName);
         if (!Library) throw EICMPError("Unable to load ICMP.DLL");
         IcmpCreateFile = reinterpret_cast<TIcmpCreateFile>(GetProcAddress(Library, "IcmpCreateFile"));
         IcmpCloseHandle = reinterpret_cast<TIcmpCloseHandle>(GetProcAddress(Library, "IcmpCloseHandle"));

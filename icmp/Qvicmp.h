@@ -101,6 +101,10 @@ using TStatusEvent = std::function<void(TObject* Sender, int Status, const std::
 // Dotted decimal form of an IPv4 address in network byte order.
 std::string DottedAddress(uint32_t address);
 
+// The ICMP service library each component loads: "ICMP.DLL", from the
+// system folder only. A full path is taken as it is (the tests' stand-in).
+extern const char* IcmpLibraryName;
+
 class TQVICMP : public TComponent {
 public:
     // Raises EICMPError when the ICMP service or Winsock cannot be set up.

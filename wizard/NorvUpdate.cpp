@@ -3,11 +3,13 @@
 #include "Psock.h"  // first: Winsock before windows.h
 
 #include "Forms.h"
+#include "LibraryLoad.h"
 #include "PageFrame.h"
 #include "Selectserver.h"
 #include "Selectversion.h"
 #include "Selectwork.h"
 #include "Updatebios.h"
+#include "WorkFolder.h"
 
 namespace {
 // "Windows Sockets could not be started": the component's own start-up
@@ -21,6 +23,21 @@ bool IsSocketStartFailure(const Exception& e) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything loads a library: no library from the current folder,
+    // none of the system's from anywhere but the system folder.
+    RestrictLibrarySearch();
+    // The run's own folder for everything it downloads or unpacks, removed
+    // when WinMain returns, whatever the run's outcome; what killed runs left
+    // goes first.
+    const std::string temp = SystemTempFolder();
+    RemoveAbandonedWorkFolders(temp);
+    TWorkFolder work;
+    work.Create(temp);
+    RunWorkFolder = &work;
+    struct TForget {
+        ~TForget() { RunWorkFolder = nullptr; }
+    } forget;
+
     UpdateBios = new TUpdateBios();
     if (!UpdateBios->Loaded()) return 0;
     try {

@@ -4,6 +4,7 @@
 
 #include "Qvftp.h"
 #include "Qvicmp.h"
+#include "LibraryLoad.h"
 #include "Selectversion.h"
 #include "Selectwork.h"
 
@@ -91,7 +92,7 @@ TSelectServer::TSelectServer(TComponent* owner)
     AutoSelecting = false;
     SitePath.clear();
 
-    if (!SiteHandle) SiteHandle = LoadLibraryA("NorvSite.dll");
+    if (!SiteHandle) SiteHandle = LoadCompanionLibrary("NorvSite.dll");
     if (!SiteHandle) {
         MessageBoxA(nullptr, "Can't load NorvSite.dll", "NORV Update", MB_OK);
         PostMessageA(SelectWork->Handle(), WM_CLOSE, 0, 0);

@@ -8,6 +8,7 @@
 #include "Selectwork.h"
 #include "Unpack.h"
 #include "Updatebios.h"
+#include "WorkFolder.h"
 
 TSelectVersion* SelectVersion = nullptr;
 
@@ -24,6 +25,8 @@ const char kDamagedSave[] = "The downloaded file is damaged. Nothing was saved."
 // server refuses passive mode or its passive port cannot be reached, active
 // mode for this and the rest of the login's downloads.
 void Fetch(TQVFTP* ftp, const std::string& remote, const std::string& local) {
+    // Without a work folder of its own the run downloads nothing.
+    if (SelectWork->TempPath.empty()) throw Exception("No work folder");
     try {
         ftp->Download(remote, local);
     } catch (const EPassiveError&) {
@@ -36,6 +39,24 @@ void Fetch(TQVFTP* ftp, const std::string& remote, const std::string& local) {
 void Message(const char* text) { MessageBoxA(nullptr, text, "NORV Update", MB_OK); }
 
 bool SameText(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
+
+bool HeldMatchesSha256(const THeldFile& file, const std::string& hexText) {
+    TSha256Digest want, got;
+    return Sha256FromHex(hexText, want) && file.Sha256(got) && got == want;
+}
+
+// The unpacked image, held, when it is exactly the member as the checked
+// package (held since its checksum) stores it: nothing changed it between
+// the unzip library writing it and this open.
+std::unique_ptr<THeldFile> HoldUnpackedImage(const THeldFile& package, const std::string& member,
+                                             const std::string& path) {
+    auto image = std::make_unique<THeldFile>();
+    TSha256Digest unpacked, stored;
+    if (!image->Open(path) || !image->Sha256(unpacked) || !ZipMemberSha256(package, member, stored) ||
+        unpacked != stored)
+        return nullptr;
+    return image;
+}
 }  // namespace
 
 std::string LocationDirectory(const std::string& location) {
@@ -104,7 +125,7 @@ void TSelectVersion::Clear() {
     VersionList->Clear();
     entries_.clear();
     keptEntry_ = nullptr;
-    keptImage_.clear();
+    keptImage_.reset();
 }
 
 void TSelectVersion::Add(const std::string& text, std::unique_ptr<VersionInfo> entry) {
@@ -252,13 +273,14 @@ void TSelectVersion::NextBtnClick(TObject*) {
     }
     NextBtn->SetEnabled(false);
     BackBtn->SetEnabled(false);
-    if (SelectWork->UpdateMethod != 2 && entry == keptEntry_ &&
-        GetFileAttributesA(keptImage_.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        DownloadedFile = keptImage_;
-        FlashDownloaded(entry);
+    if (SelectWork->UpdateMethod != 2 && entry == keptEntry_ && keptImage_) {
+        DownloadedFile = keptImage_->Path();
+        keptEntry_ = nullptr;
+        FlashDownloaded(entry, std::move(keptImage_));
         EnableButtons();
         return;
     }
+    savedPackage_.reset();
     TQVFTP* ftp = SelectServer->QVFTP1;
     const std::string dir = LocationDirectory(entry->FilePath), name = LocationFileName(entry->FilePath);
     const std::string package = SelectWork->TempPath + name;
@@ -279,7 +301,11 @@ void TSelectVersion::NextBtnClick(TObject*) {
         EnableButtons();
         return;
     }
-    if (!sha256.empty() && !FileMatchesSha256(package, sha256)) {
+    // Held from its checksum on: what was checked is what is saved, unpacked
+    // or flashed.
+    auto held = std::make_unique<THeldFile>();
+    if (!held->Open(package) || (!sha256.empty() && !HeldMatchesSha256(*held, sha256))) {
+        held.reset();
         DeleteFileA(package.c_str());
         Message(SelectWork->UpdateMethod == 2 ? kDamagedSave : kDamagedFlash);
         EnableButtons();
@@ -288,6 +314,7 @@ void TSelectVersion::NextBtnClick(TObject*) {
     DownloadedFile = package;
 
     if (SelectWork->UpdateMethod == 2) {
+        savedPackage_ = std::move(held);
         SaveDialog1->InitialDir = SelectWork->AppPath;
         SaveDialog1->FileName = LocationFileName(DownloadedFile);
         Hide();
@@ -297,21 +324,40 @@ void TSelectVersion::NextBtnClick(TObject*) {
     }
     if (SameText(NameExtension(name), "zip")) {
         TUnpackContext unpack{DownloadedFile, SelectWork->TempPath};
+        // A failure is told once what it wrote is gone (a full disk: the
+        // package and partial members would fill it while the message shows).
+        std::string failure;
+        const auto show = UnpackMessage;
+        UnpackMessage = [&failure](const char* text) { failure = text; };
         const bool ok = UnpackPackage(unpack);
+        UnpackMessage = show;
+        std::unique_ptr<THeldFile> image;
+        const bool isImage = ok && SameText(NameExtension(DownloadedFile), "awd");
+        if (isImage) image = HoldUnpackedImage(*held, unpack.ChosenMember, DownloadedFile);
+        held.reset();
         DeleteFileA(package.c_str());
         if (!ok) {
+            // What a failed unpack wrote (a full disk: partial members) goes now.
+            if (RunWorkFolder) RunWorkFolder->Empty();
+            if (!failure.empty()) Message(failure.c_str());
             EnableButtons();
             return;
         }
+        if (isImage && !image) {
+            Message(kDamagedFlash);
+        } else if (image) {
+            FlashDownloaded(entry, std::move(image));
+        }
+    } else if (SameText(NameExtension(DownloadedFile), "awd")) {
+        FlashDownloaded(entry, std::move(held));
     }
-    if (SameText(NameExtension(DownloadedFile), "awd")) FlashDownloaded(entry);
     EnableButtons();
 }
 
-void TSelectVersion::FlashDownloaded(VersionInfo* entry) {
+void TSelectVersion::FlashDownloaded(VersionInfo* entry, std::unique_ptr<THeldFile> image) {
     Hide();
-    UpdateBios->ImagePath = DownloadedFile;
-    const TFlashResult result = UpdateBios->Flash();
+    UpdateBios->ImagePath = image->Path();
+    const TFlashResult result = UpdateBios->Flash(image.get());
     if (result == TFlashResult::Flashed) {
         Application->Terminate();
         return;
@@ -319,7 +365,7 @@ void TSelectVersion::FlashDownloaded(VersionInfo* entry) {
     // Only a refusal keeps the image for the next try: after a failed flash
     // the next try fetches the package again, in case the copy was bad.
     keptEntry_ = result == TFlashResult::OnBattery ? entry : nullptr;
-    keptImage_ = keptEntry_ ? DownloadedFile : std::string();
+    keptImage_ = keptEntry_ ? std::move(image) : nullptr;
     Show();
 }
 
@@ -329,6 +375,7 @@ void TSelectVersion::SaveDialog1CanClose(TObject*, bool&) {
         Message("Can't save the file. Choose another folder.");
         return;
     }
+    savedPackage_.reset();
     DeleteFileA(DownloadedFile.c_str());
     Saved = true;
     Close();

@@ -3,6 +3,8 @@
 #pragma once
 #include <memory>
 #include <string>
+
+#include "HeldFile.h"
 #include <vector>
 
 #include "Dialogs.h"
@@ -47,9 +49,9 @@ private:
     void ShowProgress(bool on);
     void UpdateProgress();
     void EnableButtons();
-    // Hides the page and hands DownloadedFile (from entry) to the flash; the
-    // program ends when it was flashed, else the page comes back.
-    void FlashDownloaded(VersionInfo* entry);
+    // Hides the page and hands the held image (DownloadedFile, from entry) to
+    // the flash; the program ends when it was flashed, else the page comes back.
+    void FlashDownloaded(VersionInfo* entry, std::unique_ptr<THeldFile> image);
     // True when the index just downloaded may be read: the site library has no
     // key, or NAME.sig beside it on the server is the publisher's signature.
     bool IndexSigned(const std::string& name, const std::string& local);
@@ -58,8 +60,11 @@ private:
     std::vector<std::unique_ptr<VersionInfo>> entries_;
     // An image whose flash was refused on battery power, and the entry it
     // came from: Next on that entry flashes it again without a new download.
+    // The image stays held meanwhile.
     VersionInfo* keptEntry_ = nullptr;
-    std::string keptImage_;
+    std::unique_ptr<THeldFile> keptImage_;
+    // A download waiting in the save dialog, held until it is copied.
+    std::unique_ptr<THeldFile> savedPackage_;
 };
 
 extern TSelectVersion* SelectVersion;

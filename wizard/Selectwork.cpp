@@ -3,6 +3,7 @@
 #include "Selectserver.h"
 #include "Selectversion.h"
 #include "Updatebios.h"
+#include "WorkFolder.h"
 
 TSelectWork* SelectWork = nullptr;
 
@@ -55,9 +56,9 @@ TSelectWork::TSelectWork(TComponent* owner)
     AppPath = path;
     size_t slash = AppPath.rfind('\\');
     AppPath = slash == std::string::npos ? std::string() : AppPath.substr(0, slash + 1);
-    char temp[260] = {};
-    DWORD n = GetTempPathA(sizeof(temp), temp);
-    if (n > 0 && n < sizeof(temp)) TempPath = temp;
+    // Not the shared temporary folder itself: the run's private folder in it.
+    // Without one the Internet methods fail at their first download.
+    if (RunWorkFolder) TempPath = RunWorkFolder->Path();
 
     // One icon per method, at the system icon size, scaled into the list.
     const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);

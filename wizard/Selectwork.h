@@ -15,7 +15,7 @@ public:
 
     int UpdateMethod = 1;  // 0 from a file, 1 from the Internet, 2 download
     std::string AppPath;   // the program's folder, with a trailing backslash
-    std::string TempPath;  // the system's temporary folder, as reported
+    std::string TempPath;  // the run's work folder, with a trailing backslash (WorkFolder.h)
 
     void NextBtnClick(TObject* Sender);
     void CancelBtnClick(TObject* Sender);

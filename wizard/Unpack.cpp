@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Exception.h"
+#include "LibraryLoad.h"
 #include "MemberChoice.h"
 
 HMODULE UnzipHandle = nullptr;
@@ -55,13 +56,14 @@ int CallUnzip(TUnzipCall& call) {
 void WINAPI ChooseMember(unsigned long, unsigned long, unsigned, unsigned, unsigned, unsigned,
                          unsigned, unsigned, unsigned, LPSTR name, LPCSTR, unsigned long, char) {
     if (!Running || !name) return;
-    OfferMember(name, BestRank, Running->DownloadedFile, Running->TempPath);
+    const std::string stored = name;  // before the choice changes it in place
+    if (OfferMember(name, BestRank, Running->DownloadedFile, Running->TempPath)) Running->ChosenMember = stored;
 }
 
 bool UnpackPackage(TUnpackContext& context) {
     BestRank = kNoMemberRank;
     if (!UnzipHandle) {
-        UnzipHandle = LoadLibraryA(UnzipLibraryName);
+        UnzipHandle = LoadCompanionLibrary(UnzipLibraryName);
         if (!UnzipHandle) {
             Show("Can't load unzip32.dll");
             return false;

@@ -11,9 +11,11 @@
 // What one unpack works on. DownloadedFile names the package on entry and the
 // chosen member afterwards (or still the package when none was a candidate);
 // TempPath is the extraction folder, ending with a backslash.
+// ChosenMember is the chosen member's name as the archive stores it.
 struct TUnpackContext {
     std::string& DownloadedFile;
     std::string TempPath;
+    std::string ChosenMember = std::string();
 };
 
 // Process-wide state: the library, loaded at the first unpack that finds it
@@ -22,7 +24,8 @@ extern HMODULE UnzipHandle;
 extern WindllUnzipFn UnzipEntry;
 // Rank of the member chosen so far in the running unpack (lower is better).
 extern int BestRank;
-// The file name the library is loaded by: "unzip32.dll".
+// The file name the library is loaded by from the program's folder:
+// "unzip32.dll" (a full path is taken as it is).
 extern const char* UnzipLibraryName;
 // Shows one failure to the user. Default: a message box without owner, titled
 // "NORV Update", with one OK button and no icon.

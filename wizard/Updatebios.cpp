@@ -1,8 +1,11 @@
 #include "Updatebios.h"
 
 #include "Forms.h"
+#include "HeldFile.h"
+#include "LibraryLoad.h"
 #include "PowerSource.h"
 #include "Selectwork.h"
+#include "WorkFolder.h"
 
 TUpdateBios* UpdateBios = nullptr;
 HMODULE RomscopeHandle = nullptr;
@@ -21,7 +24,7 @@ TUpdateBios::TUpdateBios() {
         SetCurrentDirectoryA(folder.c_str());
     }
 
-    RomscopeHandle = LoadLibraryA("Romscope.dll");
+    RomscopeHandle = LoadCompanionLibrary("Romscope.dll");
     if (!RomscopeHandle) MessageBoxA(nullptr, "Can't load Romscope.dll", "Error", MB_OK);
     if (RomscopeHandle) {
         Romscope_GetBIOSFileInfo =
@@ -58,22 +61,24 @@ bool TUpdateBios::BoardFound() {
 std::string FlashToolFolder() {
     if (SelectWork) return SelectWork->AppPath;
     // Without the page (component tests): the program's folder.
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    std::string folder = path;
-    size_t slash = folder.rfind('\\');
-    return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+    return ProgramFolder();
 }
 
 bool TUpdateBios::FlashImage() { return Flash() == TFlashResult::Flashed; }
 
-TFlashResult TUpdateBios::Flash() {
+TFlashResult TUpdateBios::Flash(const THeldFile* image) {
     // A flash that loses power half way leaves the board without firmware:
     // on battery nothing is started and nothing is touched, so a later try
     // with the adapter connected starts from the same state.
     if (!PowerAllowsFlash(SystemPowerSource())) {
         MessageBoxA(nullptr, kOnBatteryMessage, "NORV Update", MB_OK);
         return TFlashResult::OnBattery;
+    }
+    // From here until the tool has ended nobody can change the image.
+    THeldFile opened;
+    if (!image) {
+        if (!opened.Open(ImagePath)) return TFlashResult::Failed;
+        image = &opened;
     }
     HKEY key = nullptr;
     DWORD disposition = 0;
@@ -92,8 +97,10 @@ TFlashResult TUpdateBios::Flash() {
     const std::string tool = FlashToolFolder() + "Romwrite.exe";
     // Both paths quoted: temporary folders and image paths often hold blanks.
     std::string cmd = "\"" + tool + "\" \"" + ImagePath + "\"";
+    // The tool works in the run's own folder, not in the one we were started from.
+    const char* folder = RunWorkFolder && !RunWorkFolder->Path().empty() ? RunWorkFolder->Path().c_str() : nullptr;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(tool.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!CreateProcessA(tool.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, folder, &si, &pi)) {
         if (key) RegCloseKey(key);
         return TFlashResult::Failed;
     }

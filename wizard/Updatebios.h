@@ -7,6 +7,8 @@
 
 #include "RomscopeApi.h"
 
+class THeldFile;
+
 // How a flash ended: callers branch on the kind, never on a message.
 enum class TFlashResult {
     Flashed,    // the tool reported success (530)
@@ -26,8 +28,10 @@ public:
     bool BoardFound();
     // Starts the flashing tool on ImagePath, waits for it, and reads its
     // outcome from the registry. On battery power it tells the user and
-    // starts nothing.
-    TFlashResult Flash();
+    // starts nothing. The image is held (no writing, replacing or deleting)
+    // until the tool has ended: image, when the caller already holds it
+    // (ImagePath names it), else opened here.
+    TFlashResult Flash(const THeldFile* image = nullptr);
     // Flash, for callers that only need to know whether it was flashed.
     bool FlashImage();
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ErrorCode.h"
+#include "LibraryLoad.h"
 
 namespace {
 const DWORD kPartCapacity = 16u << 20;
@@ -27,8 +28,16 @@ void Pump() {
 }
 
 void OpenProgress(HINSTANCE inst, const std::string& image) {
+    // The common controls come from the system folder, loaded here: in the
+    // import table the loader would look for them (and what they import) in
+    // the program's folder before our first line runs.
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&icc);
+    using TInitCommonControlsEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE controls = LoadSystemLibrary("comctl32.dll");
+    auto init = controls ? reinterpret_cast<TInitCommonControlsEx>(
+                               reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")))
+                         : nullptr;
+    if (init) init(&icc);
     WNDCLASSA wc = {};
     wc.lpfnWndProc = DefWindowProcA;
     wc.hInstance = inst;
@@ -62,21 +71,43 @@ std::string PartPath() {
     return (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + "Flashpart.bin";
 }
 
-DWORD Flash(const std::string& imagePath) {
-    std::FILE* in = std::fopen(imagePath.c_str(), "rb");
-    if (!in) return 531;
-    std::vector<unsigned char> image;
+// The whole image, read once: for reading, with read sharing alone, so no
+// one writes it while it is read (the wizard holds it the same way).
+bool ReadImage(const std::string& imagePath, std::vector<unsigned char>& image) {
+    HANDLE in = CreateFileA(imagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (in == INVALID_HANDLE_VALUE) return false;
     unsigned char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof(buf), in)) > 0) {
+    DWORD n = 0;
+    bool ok = true;
+    while ((ok = ReadFile(in, buf, sizeof(buf), &n, nullptr) != FALSE) && n > 0) {
         image.insert(image.end(), buf, buf + n);
         if (image.size() > kPartCapacity) break;
     }
-    bool readError = std::ferror(in) != 0;
-    std::fclose(in);
-    if (readError) return 531;
+    CloseHandle(in);
+    return ok || image.size() > kPartCapacity;
+}
+
+// A test can make the flash wait before it writes the part: the file named
+// by NORV_ROMWRITE_HOLD, while it exists (at most a minute).
+void WaitWhileHeld() {
+    char hold[MAX_PATH] = {};
+    DWORD n = GetEnvironmentVariableA("NORV_ROMWRITE_HOLD", hold, sizeof(hold));
+    if (n == 0 || n >= sizeof(hold)) return;
+    for (int i = 0; i < 600 && GetFileAttributesA(hold) != INVALID_FILE_ATTRIBUTES; ++i) {
+        Pump();
+        Sleep(100);
+    }
+}
+
+DWORD Flash(const std::string& imagePath) {
+    std::vector<unsigned char> image;
+    if (!ReadImage(imagePath, image)) return 531;
+    unsigned char buf[4096];
+    size_t n;
     if (image.empty() || image.size() > kPartCapacity) return 532;
 
+    WaitWhileHeld();
     const std::string part = PartPath();
     std::FILE* out = std::fopen(part.c_str(), "wb");
     if (!out) return 533;
@@ -105,6 +136,7 @@ DWORD Flash(const std::string& imagePath) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE inst, HINSTANCE, LPSTR, int) {
+    RestrictLibrarySearch();
     // The command line is the tool's own path and the image path, each quoted
     // when it holds blanks; the runtime splits it by the usual rules.
     DWORD code = 535;

@@ -5,6 +5,8 @@
 // on to the system's service, so loopback echoes still really happen.
 #include <gtest/gtest.h>
 
+#include "LibraryLoad.h"
+
 #include "EventLog.h"
 #include "FakeIcmp.h"
 
@@ -22,7 +24,11 @@ struct Fake {
 const Fake& Service() {
     static Fake f = [] {
         Fake r = {};
-        HMODULE m = LoadLibraryA("ICMP.DLL");
+        // The components take the system's ICMP.DLL from the system folder
+        // only; the stand-in beside this program is named by full path.
+        static const std::string path = ProgramFolder() + "icmp.dll";
+        IcmpLibraryName = path.c_str();
+        HMODULE m = LoadLibraryA(path.c_str());
         if (!m) return r;
         r.Reset = reinterpret_cast<TFakeIcmpReset>(GetProcAddress(m, "FakeIcmpReset"));
         r.Script = reinterpret_cast<TFakeIcmpScript>(GetProcAddress(m, "FakeIcmpScript"));

@@ -2,7 +2,7 @@
 """What Windows and its administrators read out of the release: for each file
 of the release archive its manifest (programs), version resource, Authenticode
 signature, the link to its debug information in the symbols archive, and the
-properties it keeps (32-bit image, ASLR and DEP, imports from system libraries
+properties it keeps (32-bit image, ASLR and DEP, imports from Known DLLs
 only); for the command-line tools of the build the manifest and the version
 resource. The signature check runs osslsigncode verify against the signer's
 certificate that make dist recorded, on each file as shipped and on damaged
@@ -35,12 +35,10 @@ RELEASE = {
 # The command-line tools of the build: not shipped, but run as invoker.
 TOOLS = ["norvidx.exe", "qvftp.exe", "qvping.exe", "qvtrace.exe", "qvsock.exe"]
 
-# What a file of ours may import: the system's own libraries.
-SYSTEM_LIBRARIES = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "comctl32.dll", "comdlg32.dll",
-    "shell32.dll", "ole32.dll", "msvcrt.dll", "wsock32.dll", "ws2_32.dll", "crypt32.dll",
-    "psapi.dll", "iphlpapi.dll", "riched20.dll", "msftedit.dll", "msimg32.dll",
-}
+# Libraries that Windows always takes from the system folder: the only ones a
+# release file may name in its import table (any other would be looked for in
+# the program's folder first, before a line of ours runs).
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
 SUPPORTED_OS = {
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  # Vista
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # 7
@@ -121,8 +119,8 @@ class ReleaseFiles(unittest.TestCase):
                 self.assertEqual((image.machine, image.magic), (0x14C, 0x10B), "a PE32 image for i386")
                 self.assertEqual(image.dll_characteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE_NX_COMPAT,
                                  IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE_NX_COMPAT, "ASLR and DEP")
-                foreign = {d.lower() for d in image.imports()} - SYSTEM_LIBRARIES
-                self.assertEqual(foreign, set(), "imports from system libraries only")
+                foreign = {d.lower() for d in image.imports()} - KNOWN_DLLS
+                self.assertEqual(foreign, set(), "imports from Known DLLs only")
                 if level:
                     self.check_manifest(image, level)
                 else:

@@ -140,7 +140,12 @@ TEST_F(UnpackPackageTest, LoadFailuresShowTheirMessagesAndTheNextUnpackTriesAgai
     EXPECT_FALSE(Unpack(b));
     EXPECT_EQ(Shown, std::vector<std::string>{"Can't load unzip32.dll"});
     EXPECT_EQ(UnzipHandle, nullptr);
-    UnzipLibraryName = "kernel32.dll";  // loads, but has no windll_unzip
+    // Loads (a full path is taken as it is), but has no windll_unzip.
+    static std::string kernel;
+    char dir[MAX_PATH] = {};
+    GetSystemDirectoryA(dir, sizeof(dir));
+    kernel = std::string(dir) + "\\kernel32.dll";
+    UnzipLibraryName = kernel.c_str();
     EXPECT_FALSE(Unpack(b));
     EXPECT_EQ(Shown.back(), "Unzip32.dll is incorrect");
     EXPECT_FALSE(fs::exists(Temp + "bios"));

@@ -27,7 +27,6 @@ TEST(FlashOnBattery, IsRefusedUntilTheAdapterIsConnected) {
     Images images;
     const std::string fileBytes = RandomImage(64 * 1024, 3);
     const std::string fileImage = images.Add("a1 v1003.awd", fileBytes);
-    const std::string netImage = TempDir() + "bios\\a1v1003.awd";  // unpacked from the newest package
     const std::string oldPart = RandomImage(1024, 4);
     struct Case {
         const char* name;
@@ -49,7 +48,6 @@ TEST(FlashOnBattery, IsRefusedUntilTheAdapterIsConnected) {
             ASSERT_NE(r.server, nullptr);
             r.Next(kMirror2);
             ASSERT_NE(r.WaitVersionPage(), nullptr);
-            DeleteFileA(netImage.c_str());
             page = r.version;
             tryFlash = [&] { Click(Child(r.version, "Button", "&Next")); };
         }
@@ -69,18 +67,20 @@ TEST(FlashOnBattery, IsRefusedUntilTheAdapterIsConnected) {
             EXPECT_EQ(ReadErrorCode(), -1) << "the flashing tool was started";
             EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == oldPart) << "the emulated part changed";
             if (c.internet) {
-                EXPECT_TRUE(FileExists(netImage)) << "the unpacked image must stay for the next try";
+                // unpacked from the newest package into the run's work folder
+                EXPECT_TRUE(FileExists(r.WorkFolder() + "bios\\a1v1003.awd")) << "the unpacked image must stay for the next try";
             }
             ASSERT_TRUE(SetAdapter(true));
             tryFlash();
         }
         EXPECT_EQ(r.p->Wait(60000), 0) << "the flash goes on with the adapter connected";
         EXPECT_EQ(ReadErrorCode(), 530);
-        const std::string image = c.internet ? ReadFile(netImage) : fileBytes;
+        const std::string image = c.internet ? NewestImage() : fileBytes;
         EXPECT_FALSE(image.empty());
         EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == image) << "the emulated part must equal the image";
         if (c.internet) {
             EXPECT_EQ(Downloads(2, "a1v1003.zip"), downloads + 1) << "one download for both tries";
+            EXPECT_TRUE(r.NewInTemp().empty()) << "the run's work folder is gone";
         }
     }
 }

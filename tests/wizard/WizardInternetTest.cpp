@@ -52,17 +52,13 @@ TEST(InternetUpdate, AutoSelectSkipsTheSilentMirrorAndTheNewestVersionIsFlashed)
     EXPECT_EQ(WindowText(Child(r.version, "Button", "&Next")), "&Next");
     for (HWND page : {r.work, r.server, r.version}) ExpectTitleWholeAndClear(page);
 
-    const std::string temp = TempDir();
-    DeleteFileA((temp + "bios\\a1v1003.awd").c_str());
     Click(Child(r.version, "Button", "&Next"));
     EXPECT_EQ(r.p->Wait(60000), 0);
     EXPECT_EQ(ReadErrorCode(), 530);
-    const std::string image = ReadFile(temp + "bios\\a1v1003.awd");
-    EXPECT_FALSE(image.empty()) << "the image is unpacked below the temporary folder";
+    const std::string image = NewestImage();
+    EXPECT_FALSE(image.empty());
     EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == image);
-    EXPECT_FALSE(FileExists(temp + "a1v1003.zip")) << "the package is deleted after unpacking";
-    EXPECT_FALSE(FileExists(temp + "Path.idx"));
-    EXPECT_FALSE(FileExists(temp + "board.idx"));
+    EXPECT_TRUE(r.NewInTemp().empty()) << "the run's work folder, package and image included, is gone";
     // Mirror 2 has passive mode only: the index, the version index and the
     // package each came over a passive data connection.
     EXPECT_EQ(Commands(2, "EPSV"), epsv + 3);
@@ -102,12 +98,12 @@ TEST(DownloadOnly, SaveDialogOpensInTheProgramFolderWithThePackageName) {
     if (!name) name = GetDlgItem(dlg, 0x47c);
     ASSERT_NE(name, nullptr);
     EXPECT_EQ(WindowText(name), "a1v1001.awd");
-    EXPECT_TRUE(FileExists(TempDir() + "a1v1001.awd")) << "downloaded into the temporary folder first";
+    EXPECT_TRUE(FileExists(r.WorkFolder() + "a1v1001.awd")) << "downloaded into the run's work folder first";
     // A bare name lands in the dialog's folder: the program's own.
     ASSERT_NE(AnswerFileDialog(r.p->Pid(), "kept 1001.awd", 5000), "");
     EXPECT_EQ(r.p->Wait(30000), 0);
     EXPECT_TRUE(ReadFile(r.app.Path + "kept 1001.awd") == ReadFile(SiteFile("pub\\norv\\bios\\a1\\a1v1001.awd")));
-    EXPECT_FALSE(FileExists(TempDir() + "a1v1001.awd")) << "the temporary copy is gone";
+    EXPECT_TRUE(r.NewInTemp().empty()) << "the temporary copy is gone";
 }
 
 TEST(DownloadOnly, ACancelledSaveShowsThePageAgainAndKeepsTheDownload) {
@@ -115,14 +111,13 @@ TEST(DownloadOnly, ACancelledSaveShowsThePageAgainAndKeepsTheDownload) {
     ASSERT_NE(r.server, nullptr);
     r.Next(kMirror2);
     ASSERT_NE(r.WaitVersionPage(), nullptr);
-    DeleteFileA((TempDir() + "a1v1003.zip").c_str());
     Click(Child(r.version, "Button", "&Save"));
     HWND dlg = WaitForFileDialog(r.p->Pid(), 30000);
     ASSERT_NE(dlg, nullptr);
     Sleep(200);
     CancelFileDialog(dlg);
     EXPECT_NE(WaitForPage(r.p->Pid(), kVersionTitle, 10000), nullptr);
-    EXPECT_TRUE(FileExists(TempDir() + "a1v1003.zip"));
+    EXPECT_TRUE(FileExists(r.WorkFolder() + "a1v1003.zip"));
     EXPECT_TRUE(IsWindowEnabled(Child(r.version, "Button", "&Save")));
     Click(Child(r.version, "Button", "&Cancel"));
     EXPECT_EQ(r.p->Wait(15000), 0);
@@ -191,10 +186,11 @@ TEST(VersionPage, APackageWhoseChoiceIsASetupProgramStartsNothing) {
     ASSERT_NE(r.server, nullptr);
     r.Next(kSetup);
     ASSERT_NE(r.WaitVersionPage(), nullptr);
-    DeleteFileA((TempDir() + "setup.exe").c_str());
+    const std::string work = r.WorkFolder();
+    ASSERT_NE(work, "");
     Click(Child(r.version, "Button", "&Next"));
     HWND next = Child(r.version, "Button", "&Next");
-    ASSERT_TRUE(WaitFor(30000, [&] { return FileExists(TempDir() + "setup.exe") && IsWindowEnabled(next); }));
+    ASSERT_TRUE(WaitFor(30000, [&] { return FileExists(work + "setup.exe") && IsWindowEnabled(next); }));
     EXPECT_TRUE(IsWindowVisible(r.version));
     EXPECT_TRUE(r.p->Running());
     EXPECT_EQ(ReadErrorCode(), -1) << "nothing was flashed";
@@ -202,7 +198,7 @@ TEST(VersionPage, APackageWhoseChoiceIsASetupProgramStartsNothing) {
     EXPECT_EQ(r.p->Wait(15000), 0);
 }
 
-// What the wizard must never leave behind in the temporary folder when it
+// What the wizard must never leave behind in its work folder when it
 // refuses a site: the index files, their signatures, the package, its image.
 const char* const kDownloads[] = {"Path.idx", "Path.idx.sig", "board.idx", "board.idx.sig", "a1v1003.zip",
                                   "bios\\a1v1003.awd"};
@@ -232,11 +228,9 @@ TEST(VerifiedUpdate, OnlyWhatThePublisherSignedAndChecksummedIsFlashedOrSaved) {
         // Without a key the signatures are not asked for, but a checksum given is checked.
         {"e2e", kWrongSha, 1, kDamaged, true},
     };
-    const std::string temp = TempDir();
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.library) + " site " + std::to_string(c.site) + " method " +
                      std::to_string(c.method));
-        for (const char* f : kDownloads) DeleteFileA((temp + f).c_str());
         WizardRun r(c.method, "real", c.library);
         ASSERT_NE(r.server, nullptr);
         r.Next(c.site);
@@ -248,7 +242,7 @@ TEST(VerifiedUpdate, OnlyWhatThePublisherSignedAndChecksummedIsFlashedOrSaved) {
         if (!c.message) {
             EXPECT_EQ(r.p->Wait(60000), 0);
             EXPECT_EQ(ReadErrorCode(), 530);
-            EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == ReadFile(temp + "bios\\a1v1003.awd"));
+            EXPECT_TRUE(ReadFile(r.app.Path + "Flashpart.bin") == NewestImage());
             continue;
         }
         MessageBoxInfo box;
@@ -261,7 +255,9 @@ TEST(VerifiedUpdate, OnlyWhatThePublisherSignedAndChecksummedIsFlashedOrSaved) {
         EXPECT_EQ(WaitForFileDialog(r.p->Pid(), 300), nullptr) << "no save dialog";
         EXPECT_EQ(ReadErrorCode(), -1) << "nothing was flashed";
         EXPECT_FALSE(FileExists(r.app.Path + "Flashpart.bin"));
-        for (const char* f : kDownloads) EXPECT_FALSE(FileExists(temp + f)) << f;
+        const std::string work = r.WorkFolder();
+        ASSERT_NE(work, "");
+        for (const char* f : kDownloads) EXPECT_FALSE(FileExists(work + f)) << f;
         Click(Child(stays, "Button", "&Cancel"));
         EXPECT_EQ(r.p->Wait(15000), 0);
     }

@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "ZipReader.h"
+
 using namespace drv;
 
 namespace e2e {
@@ -37,6 +39,38 @@ std::string RandomImage(size_t size, unsigned seed) {
     for (char& c : s) c = static_cast<char>(gen());
     return s;
 }
+
+std::string ZipMember(const std::string& zip, const std::string& name) {
+    const std::string bytes = ReadFile(zip);
+    zipr::MemorySource source(bytes.data(), bytes.size());
+    zipr::ZipReader reader(source);
+    if (reader.Open() != zipr::kOk) return std::string();
+    for (const zipr::Member& m : reader.Members()) {
+        if (m.Name != name) continue;
+        std::string data;
+        reader.Read(m, [&](const uint8_t* d, size_t n) {
+            data.append(reinterpret_cast<const char*>(d), n);
+            return true;
+        });
+        return data;
+    }
+    return std::string();
+}
+
+std::set<std::string> FolderNames(const std::string& folder) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string n = data.cFileName;
+        if (n != "." && n != "..") names.insert(n);
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return names;
+}
+
+std::string NewestImage() { return ZipMember(SiteFile("pub\\norv\\bios\\a1\\a1v1003.zip"), "BIOS/A1V1003.AWD"); }
 
 Images::Images() {
     Folder = TempDir() + "my images " + std::to_string(GetCurrentProcessId()) + "\\";
@@ -83,10 +117,23 @@ void ExpectTitleWholeAndClear(HWND page) {
     EXPECT_FALSE(IntersectRect(&both, &t, &d)) << "\"" << text << "\" overlaps the description";
 }
 
-WizardRun::WizardRun(int method, const std::string& romwrite, const std::string& library) : app("sim", romwrite) {
+WizardRun::WizardRun(int method, const std::string& romwrite, const std::string& library, const std::string& cwd)
+    : app("sim", romwrite) {
     CopyInto(BinDir() + "sites\\" + library + "\\NorvSite.dll", app.Path);
     SetErrorCode(-1);
-    p.reset(new Program(app.Path + "NorvUpdate.exe", app.Path));
+    const std::string own = Env("NORV_WIZARD_TEMP");
+    temp = own.empty() ? TempDir() : own;
+    tempBefore = FolderNames(temp);
+    const std::string tmp = Env("TMP"), tempVar = Env("TEMP");
+    if (!own.empty()) {
+        SetEnvironmentVariableA("TMP", own.c_str());
+        SetEnvironmentVariableA("TEMP", own.c_str());
+    }
+    p.reset(new Program(app.Path + "NorvUpdate.exe", cwd.empty() ? app.Path : cwd));
+    if (!own.empty()) {
+        SetEnvironmentVariableA("TMP", tmp.empty() ? nullptr : tmp.c_str());
+        SetEnvironmentVariableA("TEMP", tempVar.empty() ? nullptr : tempVar.c_str());
+    }
     work = WaitForPage(p->Pid(), kWorkTitle, 20000);
     if (!work || method == 0) return;
     SelectItem(Child(work, "ComboBox"), method);
@@ -105,6 +152,23 @@ HWND WizardRun::WaitVersionPage(int ms) {
     version = WaitForPage(p->Pid(), kVersionTitle, ms);
     if (version) versions = Child(version, "ComboBox");
     return version;
+}
+
+std::string WizardRun::WorkFolder(int ms) {
+    std::string found;
+    WaitFor(ms, [&] {
+        for (const std::string& n : NewInTemp())
+            if (n.compare(0, 11, "NorvUpdate-") == 0) found = temp + n + "\\";
+        return !found.empty();
+    });
+    return found;
+}
+
+std::set<std::string> WizardRun::NewInTemp() const {
+    std::set<std::string> now = FolderNames(temp), added;
+    for (const std::string& n : now)
+        if (!tempBefore.count(n)) added.insert(n);
+    return added;
 }
 
 bool WizardRun::ErrorTextVisible() {

@@ -188,8 +188,7 @@ void TPowersock::WaitFor(const std::function<bool()>& done) {
         Application->ProcessMessages();
         if (PsockCounting) ++PsockCounts.waitPasses;
         if (Canceled || done() || readDeferred_ || sendDeferred_) return;
-        if (PsockCounting) ++PsockCounts.sleeps;
-        TCountTime t(PsockCounts.sleepSeconds);
+        TCountTime t(PsockCounts.sleeps, PsockCounts.sleepSeconds);
         PsockWaitPass();
     });
     switch (end) {

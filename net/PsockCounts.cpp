@@ -38,6 +38,10 @@ TCountTime::TCountTime(double& into) : into_(PsockCounting ? &into : nullptr) {
     if (into_) start_ = Ticks();
 }
 
+TCountTime::TCountTime(uint64_t& calls, double& into) : TCountTime(into) {
+    if (into_) ++calls;
+}
+
 TCountTime::~TCountTime() {
     if (into_) *into_ += static_cast<double>(Ticks() - start_) * TickSeconds();
 }

@@ -33,6 +33,8 @@ std::string PsockCountsText(int64_t bytes);
 class TCountTime {
 public:
     explicit TCountTime(double& into);
+    // The same, and one more call counted in calls.
+    TCountTime(uint64_t& calls, double& into);
     ~TCountTime();
     TCountTime(const TCountTime&) = delete;
     TCountTime& operator=(const TCountTime&) = delete;

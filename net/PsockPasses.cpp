@@ -159,8 +159,7 @@ int TPowersock::ReceiveOnce(int& want) {
     }
     int n;
     {
-        if (PsockCounting) ++PsockCounts.recvCalls;
-        TCountTime t(PsockCounts.recvSeconds);
+        TCountTime t(PsockCounts.recvCalls, PsockCounts.recvSeconds);
         n = recv(SocketHandle, into, want, 0);
     }
     if (n <= 0) return n;
@@ -277,8 +276,7 @@ void TPowersock::WriteFromStream() {
         }
         int sent;
         {
-            if (PsockCounting) ++PsockCounts.sendCalls;
-            TCountTime t(PsockCounts.sendSeconds);
+            TCountTime t(PsockCounts.sendCalls, PsockCounts.sendSeconds);
             sent = send(SocketHandle, data, got, 0);
         }
         if (PsockCounting && sent != got) ++PsockCounts.sendShort;
@@ -329,8 +327,7 @@ bool TPowersock::NextSendBlock(int64_t from) {
     const int64_t have = static_cast<int64_t>(sendBlock_.size());
     if (from >= sendBlockFrom_ && from < sendBlockFrom_ + have) return true;
     sendBlock_.resize(kFileBlock);
-    if (PsockCounting) ++PsockCounts.fileReads;
-    TCountTime t(PsockCounts.fileSeconds);
+    TCountTime t(PsockCounts.fileReads, PsockCounts.fileSeconds);
     OutBuffer->SetPosition(from);
     int32_t got = OutBuffer->Read(sendBlock_.data(), static_cast<int32_t>(kFileBlock));
     sendBlock_.resize(got > 0 ? static_cast<size_t>(got) : 0);
@@ -349,8 +346,7 @@ void TPowersock::DropFileBlocks() {
 
 void TPowersock::FlushCaptureBlock() {
     if (captureFill_ == 0) return;
-    if (PsockCounting) ++PsockCounts.fileWrites;
-    TCountTime t(PsockCounts.fileSeconds);
+    TCountTime t(PsockCounts.fileWrites, PsockCounts.fileSeconds);
     InBuffer->Seek(0, TStream::soEnd);
     const int32_t n = static_cast<int32_t>(captureFill_);
     if (InBuffer->Write(captureBlock_.get(), n) != n) streamError_ = true;

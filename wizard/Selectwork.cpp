@@ -1,5 +1,6 @@
 #include "Selectwork.h"
 
+#include "LibraryLoad.h"
 #include "Selectserver.h"
 #include "Selectversion.h"
 #include "Updatebios.h"
@@ -51,11 +52,7 @@ TSelectWork::TSelectWork(TComponent* owner)
     PageTop = (GetSystemMetrics(SM_CYSCREEN) - Height()) / 2;
     SetColor(kPageColor);
 
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    AppPath = path;
-    size_t slash = AppPath.rfind('\\');
-    AppPath = slash == std::string::npos ? std::string() : AppPath.substr(0, slash + 1);
+    AppPath = ProgramFolder();
     // Not the shared temporary folder itself: the run's private folder in it.
     // Without one the Internet methods fail at their first download.
     if (RunWorkFolder) TempPath = RunWorkFolder->Path();

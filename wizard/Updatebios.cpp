@@ -14,15 +14,8 @@ TRomscopeGetBIOSROMInfo Romscope_GetBIOSROMInfo = nullptr;
 TRomInfoRecord RomInfoRecord = {};
 
 TUpdateBios::TUpdateBios() {
-    char path[256] = {};
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    path[sizeof(path) - 1] = '\0';
-    std::string folder = path;
-    size_t slash = folder.rfind('\\');
-    if (slash != std::string::npos) {
-        folder.resize(slash);
-        SetCurrentDirectoryA(folder.c_str());
-    }
+    const std::string folder = ProgramFolder();
+    if (!folder.empty()) SetCurrentDirectoryA(folder.c_str());
 
     RomscopeHandle = LoadCompanionLibrary("Romscope.dll");
     if (!RomscopeHandle) MessageBoxA(nullptr, "Can't load Romscope.dll", "Error", MB_OK);

@@ -28,16 +28,9 @@ void Pump() {
 }
 
 void OpenProgress(HINSTANCE inst, const std::string& image) {
-    // The common controls come from the system folder, loaded here: in the
-    // import table the loader would look for them (and what they import) in
-    // the program's folder before our first line runs.
+    // Bound on first call, from the system folder (norv_lazyimports).
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_PROGRESS_CLASS};
-    using TInitCommonControlsEx = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    HMODULE controls = LoadSystemLibrary("comctl32.dll");
-    auto init = controls ? reinterpret_cast<TInitCommonControlsEx>(
-                               reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")))
-                         : nullptr;
-    if (init) init(&icc);
+    InitCommonControlsEx(&icc);
     WNDCLASSA wc = {};
     wc.lpfnWndProc = DefWindowProcA;
     wc.hInstance = inst;
@@ -63,13 +56,7 @@ void Progress(int step) {  // 0..100 writing, 100..200 verifying
     Pump();
 }
 
-std::string PartPath() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    std::string p = path;
-    size_t slash = p.rfind('\\');
-    return (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + "Flashpart.bin";
-}
+std::string PartPath() { return ProgramFolder() + "Flashpart.bin"; }
 
 // The whole image, read once: for reading, with read sharing alone, so no
 // one writes it while it is read (the wizard holds it the same way).

@@ -1,12 +1,13 @@
-// The wizard's imports from system libraries that are not Known DLLs.
+// The shipped programs' imports from system libraries that are not Known DLLs.
 //
 // Windows loads the libraries of a program's import table before any code of
 // the program runs, and for a library that is not one of the Known DLLs it
 // looks in the program's folder first: a comctl32.dll, ws2_32.dll or
 // version.dll left beside the wizard in a downloads folder would run with the
-// wizard's rights. So NorvUpdate.exe imports only Known DLLs, and the
-// functions below are bound on their first call instead, after WinMain has
-// cut the search down, each library from the system folder alone.
+// wizard's rights. So the programs we ship (NorvUpdate.exe, Romwrite.exe)
+// import only Known DLLs, and the functions below are bound on their first
+// call instead, after WinMain has cut the search down, each library from the
+// system folder alone.
 //
 // This file defines the import pointers (__imp_NAME) that the compiler calls
 // through for functions declared dllimport. The linker takes these, so the

@@ -1,14 +1,24 @@
 #include "Driver.h"
 
 #include <direct.h>
+#include <windows.h>
 
 #include <cstdlib>
 
 namespace drv {
 
 std::string Env(const char* name, const std::string& fallback) {
-    const char* v = std::getenv(name);
-    return v && *v ? std::string(v) : fallback;
+    // The process's own environment, as SetEnvironmentVariable leaves it:
+    // the C runtime's getenv answers from the copy it took at start-up, so a
+    // value that a test sets for the programs it starts would not be seen.
+    std::string v(256, '\0');
+    DWORD n = GetEnvironmentVariableA(name, &v[0], static_cast<DWORD>(v.size()));
+    if (n >= v.size()) {
+        v.resize(n);
+        n = GetEnvironmentVariableA(name, &v[0], n);
+    }
+    v.resize(n < v.size() ? n : 0);
+    return v.empty() ? fallback : v;
 }
 
 int Patience(int ms) {

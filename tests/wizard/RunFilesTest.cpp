@@ -273,25 +273,37 @@ TEST(RunFiles, PlantedLibrariesAreNeverLoaded) {
     EXPECT_TRUE(FolderNames(marks).empty()) << "loaded: " << *FolderNames(marks).begin();
 }
 
-TEST(RunFiles, AFullTemporaryFolderFailsTheUnpackAndLeavesNothing) {
+TEST(RunFiles, AFullTemporaryFolderFailsTheUpdateAndLeavesNothing) {
     const std::string full = Env("NORV_FULL_TEMP");
-    if (full.empty()) GTEST_SKIP() << "run by full-temp.sh, which mounts the small temporary folder";
-    ScopedEnv temp("NORV_WIZARD_TEMP", full + "\\");
-    WizardRun r(1);
-    ASSERT_NE(r.server, nullptr);
-    const std::string work = r.WorkFolder();
-    ASSERT_NE(work, "");
-    r.Next(kMirror2);
-    NextOnVersion(r);
-    MessageBoxInfo box;
-    ASSERT_TRUE(NextMessageBox(r.p->Pid(), 60000, &box));
-    EXPECT_EQ(box.text, "Compression format error,please try again.");
-    // What the failed unpack wrote, and the package, went before the message.
-    EXPECT_EQ(FolderNames(work), std::set<std::string>{kLock});
-    CancelOn(r, r.version);
-    EXPECT_EQ(r.p->Wait(15000), 0);
-    EXPECT_EQ(ReadErrorCode(), -1) << "nothing was flashed";
-    EXPECT_TRUE(r.NewInTemp().empty());
+    if (full.empty()) GTEST_SKIP() << "run by full-temp.sh, which mounts the small temporary folders";
+    struct Case {
+        const char* folder;   // under NORV_FULL_TEMP
+        const char* message;  // the wizard's, for the step that ran out of room
+    };
+    const Case cases[] = {
+        {"unpack", "Compression format error,please try again."},
+        {"download", "Can't download driver/bios,please choose another site."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        ScopedEnv temp("NORV_WIZARD_TEMP", full + "\\" + c.folder + "\\");
+        WizardRun r(1);
+        ASSERT_NE(r.server, nullptr);
+        ASSERT_EQ(r.temp, Env("NORV_WIZARD_TEMP")) << "the wizard runs in the small folder";
+        const std::string work = r.WorkFolder();
+        ASSERT_NE(work, "");
+        r.Next(kMirror2);
+        NextOnVersion(r);
+        MessageBoxInfo box;
+        ASSERT_TRUE(NextMessageBox(r.p->Pid(), 60000, &box));
+        EXPECT_EQ(box.text, c.message);
+        // What the failed step wrote, and the package, went before the message.
+        EXPECT_EQ(FolderNames(work), std::set<std::string>{kLock});
+        CancelOn(r, r.version);
+        EXPECT_EQ(r.p->Wait(15000), 0);
+        EXPECT_EQ(ReadErrorCode(), -1) << "nothing was flashed";
+        EXPECT_TRUE(r.NewInTemp().empty());
+    }
 }
 
 }  // namespace

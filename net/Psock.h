@@ -326,6 +326,7 @@ private:
     bool receiveHeld_ = false;     // a receive pass was left for the end of the hold
     bool gather_ = false;          // a capture read drained the socket in a small bite
     bool gatherDue_ = false;       // the capture read put off for it waits kGatherMs
+    size_t largestRead_ = 0;       // the largest single read of this capture
     bool waitSatisfied_ = false;  // a receive pass met the running wait's condition
     DWORD lastGiveWay_ = 0;       // tick count of the last pass put off for paint or timers
     DWORD lastQueueLook_ = 0;     // tick count of the last look at the message queue

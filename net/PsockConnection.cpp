@@ -180,7 +180,10 @@ void TPowersock::WaitFor(const std::function<bool()>& done) {
     const TDeadline* deadline = timeLimitOn_ ? &timeLimit_ : bound_;
     const bool* alive = boundAlive_;
     const TWaitEnd end = WaitUntil([&] { return done() || (alive && !*alive); }, &Canceled, deadline, [&] {
-        if (gatherDue_) Sleep(kGatherMs);
+        if (gatherDue_) {
+            TCountTime t(PsockCounts.sleeps, PsockCounts.sleepSeconds);
+            Sleep(kGatherMs);
+        }
         ResumeDeferred();
         // What is pending (often the very pass that completes the wait) runs
         // first; the pass below then sleeps only if the wait goes on, and

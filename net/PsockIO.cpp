@@ -229,6 +229,7 @@ void TPowersock::CaptureFile(const std::string& fileName) {
         WidenSocketBuffer(SO_RCVBUF);
         captureBlock_.reset(new char[kCaptureArea]);
         captureFill_ = 0;
+        largestRead_ = 0;
         captureToBlock_ = true;
         WaitFor([this] { return !Connected || streamError_; });
         captureToBlock_ = false;

@@ -33,11 +33,18 @@ constexpr int32_t kFileSend = 1 << 20;
 // every recv may ask for kCaptureRecv; the area is written once it holds a
 // block or more.
 constexpr size_t kCaptureArea = kFileBlock + kCaptureRecv;
-// A capture read that drained the socket with less than this lets the
-// socket gather for kGatherMs before the next read: on a fast link the next
-// notification comes at once, and reading every small bite costs a round
-// trip each (the buffer below holds far more than arrives meanwhile).
+// A capture read that drained the socket with less than kGatherBelow lets
+// the socket gather for kGatherMs before the next read: on a fast link the
+// next notification comes at once, and reading every small bite costs a
+// round trip each. The wait is worth it only while the socket's buffer holds
+// far more than arrives meanwhile. The system may grant much less than asked
+// (Linux caps the buffer at net.core.rmem_max, 208 KiB by default, and Wine
+// still reports the size asked for): then a fast sender fills it within the
+// wait and stalls for the rest of it, every time. So a capture gathers only
+// once one read has taken kGatherAfterRead or more, which shows the buffer
+// is wide.
 constexpr size_t kGatherBelow = 512 << 10;
+constexpr size_t kGatherAfterRead = 2 << 20;
 constexpr DWORD kGatherMs = 1;
 // Receive buffer asked for while a file is captured: with the default the
 // sender waits for the window whenever a pass comes late. (Sends keep the

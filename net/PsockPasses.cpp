@@ -165,6 +165,7 @@ int TPowersock::ReceiveOnce(int& want) {
     if (n <= 0) return n;
     if (into != area) {
         captureFill_ += static_cast<size_t>(n);
+        if (static_cast<size_t>(n) > largestRead_) largestRead_ = static_cast<size_t>(n);
         return n;
     }
     InBuffer->Seek(0, TStream::soEnd);
@@ -217,7 +218,7 @@ void TPowersock::ReadToStream() {
         // A short read has emptied the socket; Winsock notifies again when
         // more comes.
         if (n < want) {
-            gather_ = captureToBlock_ && static_cast<size_t>(n) < kGatherBelow;
+            gather_ = captureToBlock_ && largestRead_ >= kGatherAfterRead && static_cast<size_t>(n) < kGatherBelow;
             break;
         }
         if (Canceled || waitSatisfied_ || GetTickCount() - start >= kPassSlice ||

@@ -10,7 +10,8 @@
 // -A: active mode (PORT), else passive (EPSV). stderr gets the same last line
 // as qvftp ("N bytes  R MB/s", timed from the data connection's set-up to the
 // closing reply), its recv or send calls and file writes or reads per MiB,
-// and the seconds spent in each kind of call. Exit code 0 on success, 1 on failure, 2 for a bad command line.
+// and the seconds spent in each kind of call. Exit code 0 on success, 1 on
+// failure, 2 for a bad command line.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -89,6 +90,16 @@ double Now() {
     return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
+// Calls f and adds the time it took to into: the time in socket and file
+// calls, as qvftp's counters take it.
+template <typename F>
+auto Timed(double& into, F f) {
+    const double t = Now();
+    auto result = f();
+    into += Now() - t;
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,23 +175,20 @@ int main(int argc, char** argv) {
     if (file == INVALID_HANDLE_VALUE) Fail("cannot open " + a[3]);
     std::vector<char> block(kFileBlock);
     long long moved = 0, socketCalls = 0, fileCalls = 0;
-    double socketSeconds = 0, fileSeconds = 0;  // time in the calls, as qvftp's counters take it
+    double socketSeconds = 0, fileSeconds = 0;
     if (get) {
         DWORD fill = 0;
         for (;;) {
             const int want = static_cast<int>(std::min<DWORD>(kSocketCall, kFileBlock - fill));
-            double t = Now();
-            const int n = recv(data, block.data() + fill, want, 0);
-            socketSeconds += Now() - t;
+            const int n = Timed(socketSeconds, [&] { return recv(data, block.data() + fill, want, 0); });
             ++socketCalls;
             if (n < 0) Fail("recv");
             fill += static_cast<DWORD>(n);
             moved += n;
             if (fill == kFileBlock || (n == 0 && fill > 0)) {
                 DWORD put = 0;
-                t = Now();
-                if (!WriteFile(file, block.data(), fill, &put, nullptr) || put != fill) Fail("WriteFile");
-                fileSeconds += Now() - t;
+                if (!Timed(fileSeconds, [&] { return WriteFile(file, block.data(), fill, &put, nullptr); }) || put != fill)
+                    Fail("WriteFile");
                 ++fileCalls;
                 fill = 0;
             }
@@ -189,15 +197,14 @@ int main(int argc, char** argv) {
     } else {
         for (;;) {
             DWORD got = 0;
-            double t = Now();
-            if (!ReadFile(file, block.data(), kFileBlock, &got, nullptr)) Fail("ReadFile");
-            fileSeconds += Now() - t;
+            if (!Timed(fileSeconds, [&] { return ReadFile(file, block.data(), kFileBlock, &got, nullptr); }))
+                Fail("ReadFile");
             ++fileCalls;
             if (got == 0) break;
             for (DWORD off = 0; off < got;) {
-                t = Now();
-                const int n = send(data, block.data() + off, static_cast<int>(std::min<DWORD>(kSocketCall, got - off)), 0);
-                socketSeconds += Now() - t;
+                const int n = Timed(socketSeconds, [&] {
+                    return send(data, block.data() + off, static_cast<int>(std::min<DWORD>(kSocketCall, got - off)), 0);
+                });
                 if (n <= 0) Fail("send");
                 ++socketCalls;
                 off += static_cast<DWORD>(n);

@@ -11,13 +11,10 @@ std::string Env(const char* name, const std::string& fallback) {
     // The process's own environment, as SetEnvironmentVariable leaves it:
     // the C runtime's getenv answers from the copy it took at start-up, so a
     // value that a test sets for the programs it starts would not be seen.
-    std::string v(256, '\0');
-    DWORD n = GetEnvironmentVariableA(name, &v[0], static_cast<DWORD>(v.size()));
-    if (n >= v.size()) {
-        v.resize(n);
-        n = GetEnvironmentVariableA(name, &v[0], n);
-    }
-    v.resize(n < v.size() ? n : 0);
+    const DWORD size = GetEnvironmentVariableA(name, nullptr, 0);  // with the terminator; 0: not set
+    if (size <= 1) return fallback;
+    std::string v(size, '\0');
+    v.resize(GetEnvironmentVariableA(name, &v[0], size));
     return v.empty() ? fallback : v;
 }
 

@@ -10,16 +10,17 @@
 set -u
 exe=$1; state=$2; package=$3
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-page() { echo $(( ( $1 + 4095 ) / 4096 * 4096 )); }
-trap 'umount "$state/unpack" "$state/download" 2>/dev/null' EXIT
-# The package and 96 KiB more: the index files, their signatures and the
-# lock take a page each; the 256 KiB image does not fit. 64 KiB: the package
-# does not fit.
-for room in "unpack $(page $(( $(stat -c %s "$package") + 98304 )))" "download 65536"; do
-  set -- $room
+small() {  # small NAME BYTES: STATE/NAME, a tmpfs of BYTES in whole pages
   mkdir -p "$state/$1"
   umount "$state/$1" 2>/dev/null
-  mount -t tmpfs -o size=$2,mode=0777 tmpfs "$state/$1" || { echo "full-temp.sh: cannot mount a tmpfs" >&2; exit 1; }
-done
+  mount -t tmpfs -o size=$(( ( $2 + 4095 ) / 4096 * 4096 )),mode=0777 tmpfs "$state/$1" \
+    || { echo "full-temp.sh: cannot mount a tmpfs" >&2; exit 1; }
+}
+trap 'umount "$state/unpack" "$state/download" 2>/dev/null' EXIT
+# The package and 96 KiB more: the index files, their signatures and the
+# lock take a page each; the 256 KiB image does not fit.
+small unpack $(( $(stat -c %s "$package") + 98304 ))
+# 64 KiB: the package does not fit.
+small download 65536
 export NORV_FULL_TEMP="Z:${state//\//\\}"
 "$root/scripts/wine.sh" "$exe" --gtest_color=no --gtest_filter='RunFiles.*FullTemp*'
